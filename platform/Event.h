@@ -1,0 +1,33 @@
+#pragma once
+#include "platform/EventError.h"
+
+#include <initializer_list>
+#include <vector>
+
+#include <windows.h>
+
+// Owns one unnamed manual-reset event, initially not signalled. A creation failure is not reported
+// here: the first Set or wait on the event fails instead.
+class CEvent
+{
+public:
+    CEvent();
+    ~CEvent();
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+
+    // Signals the event; throws EventError "Cannot open set event" with GetLastError on failure.
+    void Set();
+    HANDLE Handle() const noexcept { return m_handle; }
+
+private:
+    HANDLE m_handle;
+};
+
+// Waits for the first of the given events (lowest index wins when several are signalled), resets
+// only that one and returns it. Throws EventError "Wait for event" with the raw wait result when the
+// wait fails, "Cannot open reset event" with GetLastError when the reset fails.
+CEvent* WaitForAnyEvent(const std::vector<CEvent*>& events);
+
+// The process-wide stop event: setting it ends a processing run.
+CEvent& StopEvent();
