@@ -1,0 +1,24 @@
+#pragma once
+// Logging front door of the program.
+//   VLOG(velmar::LogSeverity::Info) << L"text";        plog::Logger<0>, the default logger
+//   VLOG_ASYNC(velmar::LogSeverity::Info) << L"text";  plog::Logger<1>, the non-blocking audio-path logger
+// Both test that the logger exists and lets the severity through before a record is built; records
+// carry empty function and file texts.
+#include "diagnostics/LogSeverity.h"
+
+#include <plog/Log.h>
+
+namespace velmar
+{
+constexpr plog::Severity ToPlog(LogSeverity severity) noexcept
+{
+    return static_cast<plog::Severity>(static_cast<int>(severity));
+}
+} // namespace velmar
+
+#define VLOG_INSTANCE(instanceId, severity)                                                                  \
+    IF_PLOG_(instanceId, ::velmar::ToPlog(severity))                                                         \
+    (*plog::get<instanceId>()) += plog::Record(::velmar::ToPlog(severity), "", __LINE__, "", nullptr, instanceId).ref()
+
+#define VLOG(severity) VLOG_INSTANCE(0, severity)
+#define VLOG_ASYNC(severity) VLOG_INSTANCE(1, severity)
