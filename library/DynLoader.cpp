@@ -1,0 +1,194 @@
+#include "library/DynLoader.h"
+
+#include "platform/SystemApi.h"
+#include "platform/TextConversion.h"
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+namespace velmar::helper
+{
+
+namespace
+{
+
+// LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | _APPLICATION_DIR | _USER_DIRS | _SYSTEM32
+constexpr DWORD kLoadFlags = 0xF00;
+
+constexpr DWORD kModuleFileNameChars = 260;
+
+struct CEntryPoint
+{
+    int group;
+    const char* name;
+    void (*store)(CDynLoader& loader, FARPROC address);
+};
+
+#define VELMAR_ENTRY_POINT_ROW(group, name, ret, params)                                                     \
+    {group, #name, [](CDynLoader& loader, FARPROC address) {                                                 \
+         loader.name = reinterpret_cast<::velmar::lib::PFN_##name>(reinterpret_cast<void (*)()>(address));   \
+     }},
+const CEntryPoint kEntryPoints[] = {VELMAR_LIBRARY_ENTRY_POINTS(VELMAR_ENTRY_POINT_ROW)};
+#undef VELMAR_ENTRY_POINT_ROW
+
+static_assert(sizeof(kEntryPoints) / sizeof(kEntryPoints[0]) == ::velmar::lib::kEntryPointCount);
+
+bool IsMandatoryGroup(int group) noexcept
+{
+    return group == 1 || group == 3;
+}
+
+// Used only for its address: it lies in the module that holds the loader.
+void AnchorInThisModule() noexcept {}
+
+// The directory of the module holding this code; empty when it cannot be found. A file name that does
+// not fit the buffer counts as not found: its truncated parent would name some other directory.
+std::filesystem::path ThisModuleDirectory()
+{
+    HMODULE self = nullptr;
+    if (!platform::Api().GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                            reinterpret_cast<LPCWSTR>(&AnchorInThisModule), &self))
+    {
+        return {};
+    }
+    wchar_t buffer[kModuleFileNameChars] = {};
+    const DWORD length = platform::Api().GetModuleFileNameW(self, buffer, kModuleFileNameChars);
+    if (length == 0 || length >= kModuleFileNameChars)
+    {
+        return {};
+    }
+    return std::filesystem::path(std::wstring(buffer, length)).parent_path();
+}
+
+// The prefix for a library that does not report one, by the stem of its file name.
+bool PrefixFromStem(const std::filesystem::path& fileName, std::string& prefix)
+{
+    struct CStemPrefix
+    {
+        const char* stem;
+        const char* prefix;
+    };
+    static const CStemPrefix table[] = {
+        {"velmar.q3.cloud", "cloudq3_"},
+        {"velmar.tessel.cl", "tessel_"},
+        {"velmar.orvane.cl", "orvane_"},
+    };
+    const std::string stem = WideToUtf8(fileName.stem().wstring());
+    for (const CStemPrefix& row : table)
+    {
+        if (stem == row.stem)
+        {
+            prefix = row.prefix;
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+CDynLoader::~CDynLoader()
+{
+    // The library stays mapped until the process ends: its threads and callbacks may outlive us.
+    m_module = nullptr;
+}
+
+void CDynLoader::Reset() noexcept
+{
+    m_module = nullptr;
+    m_loaded = false;
+    m_prefix.clear();
+#define VELMAR_RESET_ENTRY_POINT(group, name, ret, params) name = nullptr;
+    VELMAR_LIBRARY_ENTRY_POINTS(VELMAR_RESET_ENTRY_POINT)
+#undef VELMAR_RESET_ENTRY_POINT
+}
+
+bool CDynLoader::load(const std::wstring& fileName)
+{
+    Reset();
+
+    const std::filesystem::path name(fileName);
+    if (name.has_parent_path())
+    {
+        m_module = platform::Api().LoadLibraryExW(name.c_str(), nullptr, kLoadFlags);
+    }
+    else
+    {
+        const std::filesystem::path beside = ThisModuleDirectory() / name.filename();
+        m_module = platform::Api().LoadLibraryExW(beside.c_str(), nullptr, kLoadFlags);
+        if (m_module == nullptr)
+        {
+            std::error_code error;
+            const std::filesystem::path current = std::filesystem::current_path(error);
+            if (!error)
+            {
+                const std::filesystem::path inCurrent = current / name.filename();
+                m_module = platform::Api().LoadLibraryExW(inCurrent.c_str(), nullptr, kLoadFlags);
+            }
+        }
+    }
+    if (m_module == nullptr)
+    {
+        return false;
+    }
+
+    const auto getProcessInfo = reinterpret_cast<PFN_VELMAR_GetProcessInfo>(
+        reinterpret_cast<void (*)()>(platform::Api().GetProcAddress(m_module, "VELMAR_GetProcessInfo")));
+    const VelmarProcessInfo* info = getProcessInfo != nullptr ? getProcessInfo() : nullptr;
+    if (info != nullptr && info->prefix != nullptr)
+    {
+        m_prefix = info->prefix;
+    }
+    else if (!PrefixFromStem(name, m_prefix))
+    {
+        return false;
+    }
+
+    if (!BindEntryPoints())
+    {
+        return false;
+    }
+    m_loaded = true;
+    return true;
+}
+
+bool CDynLoader::BindEntryPoints()
+{
+    const size_t count = sizeof(kEntryPoints) / sizeof(kEntryPoints[0]);
+    size_t index = 0;
+    while (index < count)
+    {
+        const int group = kEntryPoints[index].group;
+        size_t end = index;
+        while (end < count && kEntryPoints[end].group == group)
+        {
+            ++end;
+        }
+        try
+        {
+            for (; index < end; ++index)
+            {
+                const std::string exportName = m_prefix + kEntryPoints[index].name;
+                const FARPROC address = platform::Api().GetProcAddress(m_module, exportName.c_str());
+                if (address == nullptr)
+                {
+                    throw std::runtime_error("Missing function in library");
+                }
+                kEntryPoints[index].store(*this, address);
+            }
+        }
+        catch (const std::runtime_error&)
+        {
+            if (IsMandatoryGroup(group))
+            {
+                return false;
+            }
+        }
+        index = end;
+    }
+    return true;
+}
+
+} // namespace velmar::helper
