@@ -62,6 +62,7 @@ SystemApi& Api()
         .CoInitializeEx = &::CoInitializeEx,
         .CoUninitialize = &::CoUninitialize,
         .CoTaskMemAlloc = &::CoTaskMemAlloc,
+        .PropVariantClear = &::PropVariantClear,
     };
     return api;
 }

@@ -90,6 +90,7 @@ struct SystemApi
     decltype(&::CoInitializeEx) CoInitializeEx;
     decltype(&::CoUninitialize) CoUninitialize;
     decltype(&::CoTaskMemAlloc) CoTaskMemAlloc;
+    decltype(&::PropVariantClear) PropVariantClear;
 };
 
 // The process-wide table, initialised to the real functions.
