@@ -18,7 +18,8 @@ constexpr plog::Severity ToPlog(LogSeverity severity) noexcept
 
 #define VLOG_INSTANCE(instanceId, severity)                                                                  \
     IF_PLOG_(instanceId, ::velmar::ToPlog(severity))                                                         \
-    (*plog::get<instanceId>()) += plog::Record(::velmar::ToPlog(severity), "", __LINE__, "", nullptr, instanceId).ref()
+    (*plog::get<instanceId>()) +=                                                                            \
+        plog::Record(::velmar::ToPlog(severity), "", __LINE__, "", nullptr, instanceId).ref()
 
 #define VLOG(severity) VLOG_INSTANCE(0, severity)
 #define VLOG_ASYNC(severity) VLOG_INSTANCE(1, severity)
