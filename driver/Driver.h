@@ -1,0 +1,74 @@
+#pragma once
+// The I/O channel of one virtual audio device: opens "<interface link>\Control", moves audio blocks
+// with overlapped reads and writes, can be cancelled from other threads, and follows the device's
+// removal so that its owner can let go of the device when the system asks for it.
+#include "driver/Devices.h"
+#include "platform/Event.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+class CDriver
+{
+public:
+    enum class RemovalState : std::int32_t
+    {
+        None = 0,
+        Watching = 1,
+        QueryRemove = 2,
+        QueryRemoveFailed = 3,
+        Removed = 4,
+    };
+
+    CDriver() = default;
+    // Closes the channel, then drops the removal notification; the event is closed last.
+    virtual ~CDriver();
+    CDriver(const CDriver&) = delete;
+    CDriver& operator=(const CDriver&) = delete;
+
+    // Closes a previous handle, clears the cancel flag, opens link + "\Control" and starts watching the
+    // device's removal. True when a handle was obtained.
+    bool Open(const std::wstring& link);
+    // Cancels whatever is pending on the handle and closes it.
+    void Close();
+    // Fails the pending transfer and every later one until the next Open.
+    void Cancel();
+    // One overlapped write (write = true) or read of exactly size bytes. Only one thread may transfer
+    // on a channel at a time; Cancel and Close may come from any thread.
+    bool Transfer(bool write, void* buffer, DWORD size);
+    // (Re)registers the removal notification for the open handle; the state becomes Watching.
+    void WatchRemoval();
+
+    bool IsOpen() const noexcept { return m_handle.load() != INVALID_HANDLE_VALUE; }
+    bool IsCancelled() const noexcept { return m_cancelled.load(); }
+    RemovalState GetRemovalState() const;
+    // Blocks while the state is QueryRemove and returns the state that ended the wait.
+    RemovalState WaitWhileQueryRemove();
+    // The removal mutex and condition variable, for owners that wait on them with conditions of
+    // their own; every change of the state is broadcast.
+    std::mutex& RemovalMutex() noexcept { return m_removalMutex; }
+    std::condition_variable& RemovalCondition() noexcept { return m_removalCondition; }
+    // The state as seen with RemovalMutex() held.
+    RemovalState RemovalStateLocked() const noexcept { return m_removalState; }
+
+private:
+    static DWORD CALLBACK HandleNotification(HCMNOTIFICATION notification, PVOID context,
+                                             CM_NOTIFY_ACTION action, PCM_NOTIFY_EVENT_DATA eventData,
+                                             DWORD eventDataSize);
+    void OnHandleNotification(CM_NOTIFY_ACTION action);
+    void SetRemovalState(RemovalState state);
+    void UnregisterRemoval() noexcept;
+
+    std::mutex m_ioMutex;
+    std::atomic<HANDLE> m_handle{INVALID_HANDLE_VALUE};
+    // Read by Transfer without the I/O mutex, hence atomic.
+    std::atomic<bool> m_cancelled{false};
+    CEvent m_completion;
+    mutable std::mutex m_removalMutex;
+    std::condition_variable m_removalCondition;
+    RemovalState m_removalState = RemovalState::None;
+    HCMNOTIFICATION m_removalNotification = nullptr;
+};

@@ -1,0 +1,142 @@
+#include "driver/EndpointProperty.h"
+
+#include "diagnostics/Log.h"
+#include "driver/ComRef.h"
+#include "driver/Devices.h"
+#include "platform/SystemApi.h"
+#include "platform/SystemError.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include <mmdeviceapi.h>
+
+namespace
+{
+
+// Balances one successful CoInitializeEx of the calling thread.
+class CComApartment
+{
+public:
+    CComApartment() = default;
+    ~CComApartment() { platform::Api().CoUninitialize(); }
+    CComApartment(const CComApartment&) = delete;
+    CComApartment& operator=(const CComApartment&) = delete;
+};
+
+// Frees a text the endpoint store allocated for the caller.
+class CTaskText
+{
+public:
+    CTaskText() = default;
+    ~CTaskText() { ::CoTaskMemFree(m_text); }
+    CTaskText(const CTaskText&) = delete;
+    CTaskText& operator=(const CTaskText&) = delete;
+    LPWSTR* Put() noexcept { return &m_text; }
+    const wchar_t* Get() const noexcept { return m_text; }
+
+private:
+    LPWSTR m_text = nullptr;
+};
+
+// A VT_LPWSTR value owning its task-allocated copy; cleared however the write ends.
+class CStringValue
+{
+public:
+    CStringValue() { PropVariantInit(&m_value); }
+    ~CStringValue() { platform::Api().PropVariantClear(&m_value); }
+    CStringValue(const CStringValue&) = delete;
+    CStringValue& operator=(const CStringValue&) = delete;
+
+    bool Assign(const wchar_t* text)
+    {
+        if (text == nullptr)
+        {
+            return false;
+        }
+        const std::size_t bytes = (std::wcslen(text) + 1) * sizeof(wchar_t);
+        auto* copy = static_cast<wchar_t*>(platform::Api().CoTaskMemAlloc(bytes));
+        if (copy == nullptr)
+        {
+            return false;
+        }
+        std::memcpy(copy, text, bytes);
+        m_value.vt = VT_LPWSTR;
+        m_value.pwszVal = copy;
+        return true;
+    }
+    const PROPVARIANT& Get() const noexcept { return m_value; }
+
+private:
+    PROPVARIANT m_value;
+};
+
+} // namespace
+
+bool SetEndpointStringProperty(const std::wstring& endpointId, const PROPERTYKEY& key, const wchar_t* value)
+{
+    if (FAILED(platform::Api().CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    {
+        return false;
+    }
+    // Declared first, so that every interface below is released before COM is uninitialised.
+    const CComApartment apartment;
+
+    driver::CComRef<IMMDeviceEnumerator> enumerator;
+    if (FAILED(driver::Devices().CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                                  __uuidof(IMMDeviceEnumerator), enumerator.PutVoid())) ||
+        !enumerator)
+    {
+        return false;
+    }
+    driver::CComRef<IMMDeviceCollection> endpoints;
+    if (FAILED(enumerator->EnumAudioEndpoints(eAll, DEVICE_STATE_ACTIVE, endpoints.Put())) || !endpoints)
+    {
+        return false;
+    }
+    UINT count = 0;
+    if (FAILED(endpoints->GetCount(&count)))
+    {
+        return false;
+    }
+
+    for (UINT index = 0; index < count; ++index)
+    {
+        driver::CComRef<IMMDevice> endpoint;
+        if (FAILED(endpoints->Item(index, endpoint.Put())) || !endpoint)
+        {
+            continue;
+        }
+        driver::CComRef<IPropertyStore> store;
+        if (FAILED(endpoint->OpenPropertyStore(STGM_WRITE, store.Put())) || !store)
+        {
+            VLOG(velmar::LogSeverity::Error) << L"OpenPropertyStore failed";
+            continue;
+        }
+        CTaskText id;
+        if (FAILED(endpoint->GetId(id.Put())) || id.Get() == nullptr)
+        {
+            continue;
+        }
+        if (endpointId != id.Get())
+        {
+            continue;
+        }
+
+        CStringValue text;
+        if (!text.Assign(value))
+        {
+            VLOG(velmar::LogSeverity::Error) << L"InitPropVariantFromString failed";
+            return false;
+        }
+        const HRESULT written = store->SetValue(key, text.Get());
+        if (FAILED(written))
+        {
+            VLOG(velmar::LogSeverity::Error)
+                << L"Set PKEY_... failed: " << ToHex(static_cast<std::uint32_t>(written));
+            return false;
+        }
+        return true;
+    }
+    return false;
+}

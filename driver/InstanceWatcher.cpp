@@ -1,0 +1,196 @@
+#include "driver/InstanceWatcher.h"
+
+#include "diagnostics/Log.h"
+#include "driver/CrtErrorText.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <new>
+
+namespace
+{
+std::wstring LastErrorText()
+{
+    return driver::CrtErrorText(static_cast<int>(GetLastError()));
+}
+} // namespace
+
+CInstanceWatcher::~CInstanceWatcher()
+{
+    Unregister();
+    std::lock_guard lock(m_mutex);
+    m_listening = false;
+    m_links.clear();
+}
+
+bool CInstanceWatcher::Start()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_listening = true;
+    }
+    CM_NOTIFY_FILTER filter{};
+    filter.cbSize = sizeof(filter);
+    filter.Flags = 0;
+    filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
+    filter.u.DeviceInterface.ClassGuid = m_interfaceClass;
+    const CONFIGRET registered =
+        driver::Devices().CM_Register_Notification(&filter, this, &NotificationCallback, &m_notification);
+    if (registered != CR_SUCCESS)
+    {
+        m_notification = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            m_listening = false;
+        }
+        VLOG(velmar::LogSeverity::Error) << L"CM_Register_Notification failed, error " << registered;
+        return false;
+    }
+
+    ULONG length = 0;
+    if (driver::Devices().CM_Get_Device_Interface_List_SizeW(
+            &length, &m_interfaceClass, nullptr, CM_GET_DEVICE_INTERFACE_LIST_PRESENT) != CR_SUCCESS)
+    {
+        VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size failed: " << LastErrorText();
+        Stop();
+        return false;
+    }
+    if (length == 0)
+    {
+        VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size : None found";
+        return false;
+    }
+
+    std::vector<wchar_t> buffer;
+    try
+    {
+        buffer.resize(length, L'\0');
+    }
+    catch (const std::bad_alloc&)
+    {
+        VLOG(velmar::LogSeverity::Error) << L"Memory allocation failed: " << LastErrorText();
+        return false;
+    }
+
+    if (driver::Devices().CM_Get_Device_Interface_ListW(&m_interfaceClass, nullptr, buffer.data(), length,
+                                                        CM_GET_DEVICE_INTERFACE_LIST_PRESENT) != CR_SUCCESS)
+    {
+        VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List failed: " << LastErrorText();
+        Stop();
+        return false;
+    }
+
+    // A list ends with an empty string; the walk also stops at the end of the buffer, so a list that
+    // lacks its final terminator cannot take it past the buffer.
+    std::size_t position = 0;
+    while (position < buffer.size() && buffer[position] != L'\0')
+    {
+        const std::size_t remaining = buffer.size() - position;
+        const std::size_t stringLength = ::wcsnlen(buffer.data() + position, remaining);
+        const std::wstring link(buffer.data() + position, stringLength);
+        Arrival(link.c_str());
+        position += stringLength + 1;
+    }
+    return true;
+}
+
+void CInstanceWatcher::Stop()
+{
+    Unregister();
+    std::lock_guard report(m_reportMutex);
+    std::lock_guard lock(m_mutex);
+    m_listening = false;
+    for (const std::wstring& link : m_links)
+    {
+        OnRemoving(link.c_str());
+    }
+    while (!m_links.empty())
+    {
+        const std::wstring link = m_links.back();
+        OnRemoved(link.c_str());
+        m_links.pop_back();
+    }
+}
+
+std::vector<std::wstring> CInstanceWatcher::Links() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_links;
+}
+
+void CInstanceWatcher::Unregister() noexcept
+{
+    if (m_notification != nullptr)
+    {
+        driver::Devices().CM_Unregister_Notification(m_notification);
+        m_notification = nullptr;
+    }
+}
+
+DWORD CALLBACK CInstanceWatcher::NotificationCallback(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action,
+                                                      PCM_NOTIFY_EVENT_DATA eventData, DWORD)
+{
+    auto* watcher = static_cast<CInstanceWatcher*>(context);
+    if (watcher == nullptr || eventData == nullptr)
+    {
+        return ERROR_SUCCESS;
+    }
+    try
+    {
+        switch (action)
+        {
+        case CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL:
+            watcher->Arrival(eventData->u.DeviceInterface.SymbolicLink);
+            break;
+        case CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL:
+            watcher->Removal(eventData->u.DeviceInterface.SymbolicLink);
+            break;
+        default:
+            break;
+        }
+    }
+    catch (const std::exception& error)
+    {
+        // A system thread: nothing may leave the callback.
+        VLOG(velmar::LogSeverity::Error) << L"Device interface notification failed: " << error.what();
+    }
+    catch (...)
+    {
+        VLOG(velmar::LogSeverity::Error) << L"Device interface notification failed";
+    }
+    return ERROR_SUCCESS;
+}
+
+void CInstanceWatcher::Arrival(const wchar_t* link)
+{
+    std::lock_guard report(m_reportMutex);
+    std::wstring copy;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_listening || std::find(m_links.begin(), m_links.end(), link) != m_links.end())
+        {
+            return;
+        }
+        m_links.emplace_back(link);
+        copy = m_links.back();
+    }
+    OnArrival(copy.c_str());
+}
+
+void CInstanceWatcher::Removal(const wchar_t* link)
+{
+    std::lock_guard report(m_reportMutex);
+    std::wstring copy;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = std::find(m_links.begin(), m_links.end(), link);
+        if (found == m_links.end())
+        {
+            return;
+        }
+        copy = std::move(*found);
+        m_links.erase(found);
+    }
+    OnRemoving(copy.c_str());
+    OnRemoved(copy.c_str());
+}
