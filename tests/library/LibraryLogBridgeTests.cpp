@@ -1,0 +1,319 @@
+// The library log bridge: what the library is told, which of its reports reach plog::Logger<0>, and
+// that they arrive unchanged, on the reporting thread.
+#include "diagnostics/Log.h"
+#include "diagnostics/ThreadLabel.h"
+#include "library/DynLoader.h"
+#include "library/LibraryLogBridge.h"
+
+#include <gtest/gtest.h>
+#include <plog/Appenders/IAppender.h>
+#include <plog/Logger.h>
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+#include <windows.h>
+
+namespace
+{
+
+struct CCaptured
+{
+    int severity;
+    std::wstring message;
+    unsigned int tid;
+    std::wstring label; // the writing thread's label at the moment of the write
+};
+
+class CCaptureAppender : public plog::IAppender
+{
+public:
+    void write(const plog::Record& record) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_records.push_back(
+            {static_cast<int>(record.getSeverity()), record.getMessage(), record.getTid(), GetThreadLabel()});
+    }
+
+    std::vector<CCaptured> Records() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_records;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<CCaptured> m_records;
+};
+
+// The library side, as the bridge sees it through the loader's members.
+struct CFakeLibrary
+{
+    std::vector<std::string> calls;
+    VelmarLogCallback callback = nullptr;
+    std::int32_t severity = -1;
+    bool reportDuringRegistration = false;
+};
+
+CFakeLibrary g_library;
+
+void VELMAR_CALL FakeSetLoggerCallback(VelmarLogCallback callback)
+{
+    g_library.calls.push_back("SetLoggerCallback");
+    g_library.callback = callback;
+    if (g_library.reportDuringRegistration)
+    {
+        callback(4, "reported while registering");
+    }
+}
+
+void VELMAR_CALL FakeSetLogSeverity(std::int32_t severity)
+{
+    g_library.calls.push_back("SetLogSeverity");
+    g_library.severity = severity;
+}
+
+class CLibraryLogBridgeTest : public ::testing::Test
+{
+protected:
+    CLibraryLogBridgeTest()
+    {
+        g_library = CFakeLibrary{};
+        velmar::LibraryLogSinkSlot() = nullptr;
+        m_loader.SetLoggerCallback = &FakeSetLoggerCallback;
+        m_loader.SetLogSeverity = &FakeSetLogSeverity;
+    }
+
+    ~CLibraryLogBridgeTest() override { velmar::LibraryLogSinkSlot() = nullptr; }
+
+    // plog::Logger<0> as the main routine makes it: the maximum severity is 4 plus the number of -v.
+    void MakeLogger(int maxSeverity)
+    {
+        m_logger.emplace(static_cast<plog::Severity>(maxSeverity));
+        m_logger->addAppender(&m_capture);
+    }
+
+    void Report(std::int32_t severity, const char* text)
+    {
+        ASSERT_NE(g_library.callback, nullptr);
+        g_library.callback(severity, text);
+    }
+
+    CCaptureAppender m_capture;
+    std::optional<plog::Logger<0>> m_logger;
+    velmar::helper::CDynLoader m_loader;
+};
+
+TEST_F(CLibraryLogBridgeTest, InstallsCallbackThenSeverity)
+{
+    MakeLogger(4);
+    g_library.reportDuringRegistration = true;
+    InstallLibraryLogBridge(m_loader);
+    EXPECT_EQ(g_library.calls, (std::vector<std::string>{"SetLoggerCallback", "SetLogSeverity"}));
+    EXPECT_EQ(g_library.callback, &velmar::LibraryLogCallback);
+    // The sink was in place before the library got the callback.
+    const auto records = m_capture.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].message, L"reported while registering");
+}
+
+TEST_F(CLibraryLogBridgeTest, DefaultVerbosityTellsInfoAndLogsUpToInfo)
+{
+    MakeLogger(4);
+    InstallLibraryLogBridge(m_loader);
+    EXPECT_EQ(g_library.severity, 4);
+
+    Report(4, "info line");
+    Report(2, "error line");
+    Report(5, "verb line");
+    Report(10, "debug line");
+    const auto records = m_capture.Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].severity, 4);
+    EXPECT_EQ(records[0].message, L"info line");
+    EXPECT_EQ(records[1].severity, 2);
+    EXPECT_EQ(records[1].message, L"error line");
+}
+
+TEST_F(CLibraryLogBridgeTest, DebugVerbosityTellsTenButDebugReportsAreNotLogged)
+{
+    MakeLogger(10);
+    InstallLibraryLogBridge(m_loader);
+    EXPECT_EQ(g_library.severity, 10);
+
+    Report(10, "debug line");
+    Report(9, "verb5 line");
+    const auto records = m_capture.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].severity, 9);
+    EXPECT_EQ(records[0].message, L"verb5 line");
+}
+
+TEST_F(CLibraryLogBridgeTest, SeverityOutsideOneToTenIsToldAsInfo)
+{
+    for (int maxSeverity : {0, 11, 20})
+    {
+        SCOPED_TRACE(maxSeverity);
+        MakeLogger(maxSeverity);
+        InstallLibraryLogBridge(m_loader);
+        EXPECT_EQ(g_library.severity, 4);
+        m_logger.reset();
+    }
+    for (int maxSeverity : {1, 5, 9})
+    {
+        MakeLogger(maxSeverity);
+        InstallLibraryLogBridge(m_loader);
+        EXPECT_EQ(g_library.severity, maxSeverity);
+        m_logger.reset();
+    }
+}
+
+TEST_F(CLibraryLogBridgeTest, WithoutLoggerTheLibraryIsToldInfoAndReportsVanish)
+{
+    InstallLibraryLogBridge(m_loader);
+    EXPECT_EQ(g_library.severity, 4);
+    Report(0, "nobody listens");
+    Report(1, "nobody listens");
+    EXPECT_TRUE(m_capture.Records().empty());
+}
+
+TEST_F(CLibraryLogBridgeTest, SeverityZeroPassesEveryVerbosity)
+{
+    for (int maxSeverity : {0, 1, 4, 10, 11})
+    {
+        SCOPED_TRACE(maxSeverity);
+        CCaptureAppender capture;
+        plog::Logger<0> logger(static_cast<plog::Severity>(maxSeverity));
+        logger.addAppender(&capture);
+        InstallLibraryLogBridge(m_loader);
+        Report(0, "always");
+        const auto records = capture.Records();
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].severity, 0);
+        EXPECT_STREQ(velmar::SeverityName(records[0].severity), L"NONE");
+    }
+}
+
+TEST_F(CLibraryLogBridgeTest, NegativeAndOutOfScaleSeveritiesAreDropped)
+{
+    // A logger that lets everything through: only the bridge can drop these.
+    MakeLogger(1000);
+    InstallLibraryLogBridge(m_loader);
+    Report(-1, "negative");
+    Report(-2147483647 - 1, "most negative");
+    Report(10, "debug");
+    Report(11, "beyond debug");
+    Report(9, "kept");
+    const auto records = m_capture.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].message, L"kept");
+}
+
+TEST_F(CLibraryLogBridgeTest, Utf8TextArrivesAsTheSameCharacters)
+{
+    MakeLogger(4);
+    InstallLibraryLogBridge(m_loader);
+    // "Grüße – 音声 🎧" spelled out in UTF-8.
+    Report(4, "Gr\xC3\xBC\xC3\x9F"
+              "e \xE2\x80\x93 \xE9\x9F\xB3\xE5\xA3\xB0 \xF0\x9F\x8E\xA7");
+    Report(3, "");
+    const auto records = m_capture.Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].message, L"Gr\u00FC\u00DFe \u2013 \u97F3\u58F0 \U0001F3A7");
+    EXPECT_EQ(records[1].severity, 3);
+    EXPECT_EQ(records[1].message, L"");
+}
+
+TEST_F(CLibraryLogBridgeTest, ReportIsWrittenOnTheReportingThread)
+{
+    MakeLogger(4);
+    InstallLibraryLogBridge(m_loader);
+    unsigned int workerTid = 0;
+    std::thread worker(
+        [&]
+        {
+            SetThreadLabel(L"LIBWORKER");
+            workerTid = GetCurrentThreadId();
+            Report(4, "from a library thread");
+        });
+    worker.join();
+    const auto records = m_capture.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].tid, workerTid);
+    EXPECT_EQ(records[0].label, L"LIBWORKER");
+}
+
+TEST_F(CLibraryLogBridgeTest, CallbackWithoutSinkDropsTheReport)
+{
+    MakeLogger(4);
+    // The library got the callback but the sink is empty: nothing may be thrown into its C frames.
+    EXPECT_NO_THROW(velmar::LibraryLogCallback(4, "no sink"));
+    EXPECT_TRUE(m_capture.Records().empty());
+}
+
+TEST_F(CLibraryLogBridgeTest, CallbackPassesTheTextUpToItsNulAndCopesWithNull)
+{
+    std::vector<std::pair<velmar::LogSeverity, std::string>> seen;
+    velmar::LibraryLogSinkSlot() = [&](velmar::LogSeverity severity, const std::string& text)
+    { seen.emplace_back(severity, text); };
+    const char text[] = "first\0second";
+    velmar::LibraryLogCallback(7, text);
+    velmar::LibraryLogCallback(-3, nullptr);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].first, velmar::LogSeverity::Verb3);
+    EXPECT_EQ(seen[0].second, "first");
+    EXPECT_EQ(static_cast<int>(seen[1].first), -3);
+    EXPECT_EQ(seen[1].second, "");
+}
+
+TEST_F(CLibraryLogBridgeTest, SinkThatThrowsDoesNotReachTheLibrary)
+{
+    velmar::LibraryLogSinkSlot() = [](velmar::LogSeverity, const std::string&)
+    { throw std::runtime_error("appender failed"); };
+    EXPECT_NO_THROW(velmar::LibraryLogCallback(4, "lost"));
+}
+
+TEST_F(CLibraryLogBridgeTest, ConcurrentReportsAreAllLogged)
+{
+    MakeLogger(4);
+    InstallLibraryLogBridge(m_loader);
+    constexpr int kThreads = 4;
+    constexpr int kReports = 500;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+    {
+        threads.emplace_back(
+            [t]
+            {
+                const std::string text = "thread " + std::to_string(t);
+                for (int i = 0; i < kReports; ++i)
+                {
+                    g_library.callback(i % 2 == 0 ? 4 : 5, text.c_str());
+                }
+            });
+    }
+    for (std::thread& thread : threads)
+    {
+        thread.join();
+    }
+    const auto records = m_capture.Records();
+    ASSERT_EQ(records.size(), static_cast<size_t>(kThreads * kReports / 2));
+    int perThread[kThreads] = {};
+    for (const CCaptured& record : records)
+    {
+        ASSERT_EQ(record.severity, 4);
+        ASSERT_EQ(record.message.rfind(L"thread ", 0), 0u);
+        const int t = std::stoi(record.message.substr(7));
+        ASSERT_GE(t, 0);
+        ASSERT_LT(t, kThreads);
+        ++perThread[t];
+    }
+    for (int t = 0; t < kThreads; ++t)
+    {
+        EXPECT_EQ(perThread[t], kReports / 2);
+    }
+}
+
+} // namespace
