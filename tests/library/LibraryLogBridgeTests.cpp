@@ -2,6 +2,7 @@
 // that they arrive unchanged, on the reporting thread.
 #include "diagnostics/Log.h"
 #include "diagnostics/ThreadLabel.h"
+#include "diagnostics/TxtFormatter.h"
 #include "library/DynLoader.h"
 #include "library/LibraryLogBridge.h"
 
@@ -25,6 +26,7 @@ struct CCaptured
     std::wstring message;
     unsigned int tid;
     std::wstring label; // the writing thread's label at the moment of the write
+    std::wstring line;  // the console line, formatted on the writing thread
 };
 
 class CCaptureAppender : public plog::IAppender
@@ -33,8 +35,8 @@ public:
     void write(const plog::Record& record) override
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_records.push_back(
-            {static_cast<int>(record.getSeverity()), record.getMessage(), record.getTid(), GetThreadLabel()});
+        m_records.push_back({static_cast<int>(record.getSeverity()), record.getMessage(), record.getTid(),
+                             GetThreadLabel(), velmar::TxtFormatter::format(record)});
     }
 
     std::vector<CCaptured> Records() const
@@ -192,7 +194,7 @@ TEST_F(CLibraryLogBridgeTest, SeverityZeroPassesEveryVerbosity)
         const auto records = capture.Records();
         ASSERT_EQ(records.size(), 1u);
         EXPECT_EQ(records[0].severity, 0);
-        EXPECT_STREQ(velmar::SeverityName(records[0].severity), L"NONE");
+        EXPECT_TRUE(records[0].line.ends_with(L" NONE  always\n")) << records[0].line;
     }
 }
 
@@ -222,6 +224,8 @@ TEST_F(CLibraryLogBridgeTest, Utf8TextArrivesAsTheSameCharacters)
     const auto records = m_capture.Records();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].message, L"Gr\u00FC\u00DFe \u2013 \u97F3\u58F0 \U0001F3A7");
+    EXPECT_TRUE(records[0].line.ends_with(L" INFO  Gr\u00FC\u00DFe \u2013 \u97F3\u58F0 \U0001F3A7\n"))
+        << records[0].line;
     EXPECT_EQ(records[1].severity, 3);
     EXPECT_EQ(records[1].message, L"");
 }
@@ -243,6 +247,7 @@ TEST_F(CLibraryLogBridgeTest, ReportIsWrittenOnTheReportingThread)
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].tid, workerTid);
     EXPECT_EQ(records[0].label, L"LIBWORKER");
+    EXPECT_TRUE(records[0].line.ends_with(L" INFO  [LIBWORKER] from a library thread\n")) << records[0].line;
 }
 
 TEST_F(CLibraryLogBridgeTest, CallbackWithoutSinkDropsTheReport)
