@@ -144,7 +144,7 @@ protected:
     CApiOverride<decltype(&::GetProcAddress)> m_proc{platform::Api().GetProcAddress, &FakeGetProcAddress};
 };
 
-TEST_F(CDynLoaderTest, ConstructionLeavesEverythingEmpty)
+TEST_F(CDynLoaderTest, StartsEmptyWithTheTableAfterTheStateInOrder)
 {
     velmar::helper::CDynLoader loader;
     EXPECT_EQ(loader.Module(), nullptr);
@@ -154,56 +154,49 @@ TEST_F(CDynLoaderTest, ConstructionLeavesEverythingEmpty)
     {
         EXPECT_EQ(address, nullptr);
     }
-}
-
-TEST_F(CDynLoaderTest, MembersAreDeclaredInTableOrderAfterTheState)
-{
-    velmar::helper::CDynLoader loader;
+    // vtable pointer, module handle, flag and prefix come first; then the 68 members, adjacent.
     const std::vector<size_t> offsets = librarytest::MemberOffsets(loader);
     ASSERT_EQ(offsets.size(), 68u);
-    // The table follows the vtable pointer, module handle, flag and prefix.
     EXPECT_GE(offsets.front(), sizeof(void*) * 3 + sizeof(std::string));
     for (size_t i = 1; i < offsets.size(); ++i)
     {
         EXPECT_EQ(offsets[i], offsets[i - 1] + sizeof(void*)) << ExpectedEntryPoints()[i].name;
     }
-    EXPECT_EQ(offsets.back() + sizeof(void*), sizeof(velmar::helper::CDynLoader));
 }
 
-TEST_F(CDynLoaderTest, BareNameIsTriedBesideTheExecutableFirst)
-{
-    PlaceBesideExecutable(L"velmar.orvane.cl.dll");
-    velmar::helper::CDynLoader loader;
-    ASSERT_TRUE(loader.load(L"velmar.orvane.cl.dll"));
-    ASSERT_EQ(g_world.attempts.size(), 1u);
-    EXPECT_EQ(fs::path(g_world.attempts[0].name), ExecutableDirectory() / L"velmar.orvane.cl.dll");
-    EXPECT_EQ(g_world.attempts[0].flags, 0xF00u);
-    EXPECT_EQ(loader.Module(), kFakeModule);
-    EXPECT_TRUE(loader.IsLoaded());
-}
-
-TEST_F(CDynLoaderTest, BareNameFallsBackToTheCurrentDirectory)
+TEST_F(CDynLoaderTest, BareNameIsTriedBesideTheExecutableThenInTheCurrentDirectory)
 {
     librarytest::CScopedCurrentDirectory elsewhere(fs::temp_directory_path());
-    const fs::path current = fs::current_path();
-    ASSERT_NE(current, ExecutableDirectory());
-    g_world.loadable.insert((current / L"velmar.orvane.cl.dll").wstring());
-    velmar::helper::CDynLoader loader;
-    ASSERT_TRUE(loader.load(L"velmar.orvane.cl.dll"));
-    ASSERT_EQ(g_world.attempts.size(), 2u);
-    EXPECT_EQ(fs::path(g_world.attempts[0].name), ExecutableDirectory() / L"velmar.orvane.cl.dll");
-    EXPECT_EQ(fs::path(g_world.attempts[1].name), current / L"velmar.orvane.cl.dll");
-    EXPECT_EQ(g_world.attempts[1].flags, 0xF00u);
-}
-
-TEST_F(CDynLoaderTest, BareNameFoundNowhereFailsAfterTwoAttempts)
-{
-    velmar::helper::CDynLoader loader;
-    EXPECT_FALSE(loader.load(L"velmar.orvane.cl.dll"));
-    EXPECT_EQ(g_world.attempts.size(), 2u);
-    EXPECT_FALSE(loader.IsLoaded());
-    EXPECT_EQ(loader.Module(), nullptr);
-    EXPECT_TRUE(g_world.lookups.empty());
+    const fs::path beside = ExecutableDirectory() / L"velmar.orvane.cl.dll";
+    const fs::path current = fs::current_path() / L"velmar.orvane.cl.dll";
+    ASSERT_NE(beside, current);
+    {
+        velmar::helper::CDynLoader loader;
+        EXPECT_FALSE(loader.load(L"velmar.orvane.cl.dll"));
+        ASSERT_EQ(g_world.attempts.size(), 2u);
+        EXPECT_EQ(fs::path(g_world.attempts[0].name), beside);
+        EXPECT_EQ(fs::path(g_world.attempts[1].name), current);
+        EXPECT_EQ(g_world.attempts[0].flags, 0xF00u);
+        EXPECT_EQ(g_world.attempts[1].flags, 0xF00u);
+        EXPECT_EQ(loader.Module(), nullptr);
+        EXPECT_TRUE(g_world.lookups.empty());
+    }
+    g_world.attempts.clear();
+    g_world.loadable = {current.wstring()};
+    {
+        velmar::helper::CDynLoader loader;
+        EXPECT_TRUE(loader.load(L"velmar.orvane.cl.dll"));
+        EXPECT_EQ(g_world.attempts.size(), 2u);
+        EXPECT_EQ(loader.Module(), kFakeModule);
+    }
+    g_world.attempts.clear();
+    g_world.loadable.insert(beside.wstring());
+    {
+        velmar::helper::CDynLoader loader;
+        EXPECT_TRUE(loader.load(L"velmar.orvane.cl.dll"));
+        EXPECT_EQ(g_world.attempts.size(), 1u);
+        EXPECT_TRUE(loader.IsLoaded());
+    }
 }
 
 TEST_F(CDynLoaderTest, NameWithDirectoryIsTriedOnlyThere)
@@ -272,64 +265,41 @@ TEST_F(CDynLoaderTest, ReportedPrefixWinsOverTheFileName)
     EXPECT_EQ(g_world.lookups[1], "custom_GetVersion");
 }
 
-TEST_F(CDynLoaderTest, PrefixFromTheStemWhenTheLibraryDoesNotReportOne)
+TEST_F(CDynLoaderTest, WithoutReportedPrefixTheStemDecides)
 {
     struct CCase
     {
         const wchar_t* fileName;
-        const char* prefix;
+        const char* prefix; // null: not in the table
     };
     const CCase cases[] = {
-        {L"velmar.q3.cloud.dll", "cloudq3_"},
-        {L"velmar.tessel.cl.dll", "tessel_"},
-        {L"velmar.orvane.cl.dll", "orvane_"},
-        {L"velmar.orvane.cl", "orvane_"}, // no extension: the stem is "velmar.orvane"
+        {L"velmar.q3.cloud.dll", "cloudq3_"}, {L"velmar.tessel.cl.dll", "tessel_"},
+        {L"velmar.orvane.cl.dll", "orvane_"}, {L"velmar.unknown.cl.dll", nullptr},
+        {L"Velmar.Orvane.CL.dll", nullptr}, // compared exactly
+        {L"velmar.orvane.cl", nullptr},     // the stem is "velmar.orvane"
     };
-    g_world.reportsProcessInfo = false;
-    for (const CCase& test : cases)
+    for (bool nullRecord : {false, true})
     {
-        SCOPED_TRACE(fs::path(test.fileName).string());
-        g_world.loadable.clear();
-        PlaceBesideExecutable(test.fileName);
-        g_world.exportPrefix = test.prefix;
-        velmar::helper::CDynLoader loader;
-        const bool known = std::wstring(test.fileName).ends_with(L".dll");
-        EXPECT_EQ(loader.load(test.fileName), known);
-        EXPECT_EQ(loader.Prefix(), known ? test.prefix : "");
+        // A library without the export, and one whose export returns no record.
+        g_world.reportsProcessInfo = nullRecord;
+        g_world.nullProcessInfo = nullRecord;
+        for (const CCase& test : cases)
+        {
+            SCOPED_TRACE(fs::path(test.fileName).string());
+            g_world.loadable.clear();
+            g_world.lookups.clear();
+            PlaceBesideExecutable(test.fileName);
+            g_world.exportPrefix = test.prefix != nullptr ? test.prefix : "orvane_";
+            velmar::helper::CDynLoader loader;
+            EXPECT_EQ(loader.load(test.fileName), test.prefix != nullptr);
+            EXPECT_EQ(loader.Prefix(), test.prefix != nullptr ? test.prefix : "");
+            if (test.prefix == nullptr)
+            {
+                // Nothing was looked up beyond the prefix query.
+                EXPECT_EQ(g_world.lookups, std::vector<std::string>{"VELMAR_GetProcessInfo"});
+            }
+        }
     }
-}
-
-TEST_F(CDynLoaderTest, UnknownStemWithoutReportedPrefixFails)
-{
-    g_world.reportsProcessInfo = false;
-    const std::wstring names[] = {L"velmar.unknown.cl.dll", L"Velmar.Orvane.CL.dll",
-                                  L"velmar.orvane.cl.x.dll"};
-    for (const std::wstring& name : names)
-    {
-        g_world.loadable.clear();
-        g_world.lookups.clear();
-        PlaceBesideExecutable(name);
-        velmar::helper::CDynLoader loader;
-        EXPECT_FALSE(loader.load(name)) << fs::path(name).string();
-        EXPECT_FALSE(loader.IsLoaded());
-        // Only the prefix query was made; nothing was bound.
-        EXPECT_EQ(g_world.lookups, std::vector<std::string>{"VELMAR_GetProcessInfo"});
-    }
-}
-
-TEST_F(CDynLoaderTest, NullProcessInfoFallsBackToTheStem)
-{
-    g_world.nullProcessInfo = true;
-    g_world.exportPrefix = "tessel_";
-    PlaceBesideExecutable(L"velmar.tessel.cl.dll");
-    velmar::helper::CDynLoader loader;
-    EXPECT_TRUE(loader.load(L"velmar.tessel.cl.dll"));
-    EXPECT_EQ(loader.Prefix(), "tessel_");
-
-    g_world.loadable.clear();
-    PlaceBesideExecutable(L"other.dll");
-    velmar::helper::CDynLoader other;
-    EXPECT_FALSE(other.load(L"other.dll"));
 }
 
 TEST_F(CDynLoaderTest, CompleteLibraryBindsAllEntryPointsInTableOrder)
@@ -395,19 +365,7 @@ TEST_F(CDynLoaderTest, MissingOptionalEntryPointLeavesTheRestOfItsGroupUnbound)
     EXPECT_TRUE(lookedUp("SetMetadataMulti"));
 }
 
-TEST_F(CDynLoaderTest, MissingLastMemberOfAnOptionalGroupKeepsTheOthers)
-{
-    PlaceBesideExecutable(L"velmar.orvane.cl.dll");
-    g_world.missing = {"InitProcess3", "SetInstanceTracingProcessActivity"};
-    velmar::helper::CDynLoader loader;
-    ASSERT_TRUE(loader.load(L"velmar.orvane.cl.dll"));
-    EXPECT_NE(loader.GetProcessChunkFrames, nullptr);
-    EXPECT_EQ(loader.InitProcess3, nullptr);
-    EXPECT_NE(loader.SetInstanceTracing, nullptr);
-    EXPECT_EQ(loader.SetInstanceTracingProcessActivity, nullptr);
-}
-
-TEST_F(CDynLoaderTest, MissingMandatoryEntryPointFailsTheLoad)
+TEST_F(CDynLoaderTest, MissingMandatoryEntryPointFailsTheLoadAndKeepsWhatWasBound)
 {
     // First, middle and last of group 1 and both members of group 3.
     const char* mandatory[] = {"GetVersion", "ProcessAudio", "SaveState", "StereoToMono_Planar",
@@ -422,21 +380,16 @@ TEST_F(CDynLoaderTest, MissingMandatoryEntryPointFailsTheLoad)
         velmar::helper::CDynLoader loader;
         EXPECT_FALSE(loader.load(L"velmar.orvane.cl.dll"));
         EXPECT_FALSE(loader.IsLoaded());
-        // Binding stopped at the missing name.
+        EXPECT_EQ(loader.Module(), kFakeModule);
+        // Binding stopped at the missing name; what came before stays bound.
         EXPECT_EQ(g_world.lookups.back(), std::string("orvane_") + name);
+        const int missingIndex = librarytest::IndexOf(name);
+        const std::vector<const void*> bound = librarytest::BoundAddresses(loader);
+        for (int i = 0; i < 68; ++i)
+        {
+            EXPECT_EQ(bound[i] != nullptr, i < missingIndex) << ExpectedEntryPoints()[i].name;
+        }
     }
-}
-
-TEST_F(CDynLoaderTest, MandatoryGroupFailureKeepsWhatWasBound)
-{
-    PlaceBesideExecutable(L"velmar.orvane.cl.dll");
-    g_world.missing = {"StereoToMono_Planar"};
-    velmar::helper::CDynLoader loader;
-    EXPECT_FALSE(loader.load(L"velmar.orvane.cl.dll"));
-    EXPECT_EQ(loader.Module(), kFakeModule);
-    EXPECT_NE(loader.Webserver_Status, nullptr);
-    EXPECT_EQ(loader.StereoToMono_Planar, nullptr);
-    EXPECT_EQ(loader.SetMetadata, nullptr);
 }
 
 TEST_F(CDynLoaderTest, SecondLoadStartsFromAnEmptyTable)
