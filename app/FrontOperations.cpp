@@ -1,0 +1,67 @@
+#include "app/FrontOperations.h"
+
+#include "app/ProcessingRun.h"
+#include "diagnostics/Appenders.h"
+#include "diagnostics/Log.h"
+#include "service/EventLogSource.h"
+#include "service/ProcessWinService.h"
+#include "setup/DeviceCommands.h"
+#include "setup/DriverInstallation.h"
+#include "setup/RebootPrompt.h"
+
+#include <plog/Init.h>
+
+#include <cstdio>
+#include <cwchar>
+
+namespace
+{
+
+void WriteTo(FILE* stream, const std::wstring& text)
+{
+    std::fputws(text.c_str(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+FrontOperations DefaultFrontOperations()
+{
+    FrontOperations operations;
+    operations.PrepareLogging = []
+    {
+        GetColorConsoleAppender();
+        GetEventLogAppender();
+    };
+    operations.InitLogging = [](int verbosity, LogTarget target)
+    {
+        plog::IAppender& appender =
+            target == LogTarget::EventLog ? GetEventLogAppender() : GetColorConsoleAppender();
+        plog::init<0>(velmar::ToPlog(static_cast<velmar::LogSeverity>(verbosity)), &appender);
+    };
+    operations.InstallDriver = [](std::uint32_t& rebootNeeded) { return ::InstallDriver(rebootNeeded); };
+    operations.SetupPromptReboot = [](void* fileQueue, HWND owner, BOOL scanOnly)
+    { return SystemSetupPromptReboot(fileQueue, owner, scanOnly); };
+    operations.AddDeviceCommand = [] { return ::AddDeviceCommand(); };
+    operations.RemoveDeviceCommand = [](const std::wstring& argument)
+    { return ::RemoveDeviceCommand(argument); };
+    operations.RegisterEventLogSource = [] { return ::RegisterEventLogSource(); };
+    operations.UnregisterEventLogSource = [] { return ::UnregisterEventLogSource(); };
+    operations.ExecuteServiceOperation = [](const std::wstring& libraryFileName,
+                                            CTraceProvider* traceProvider, std::uint8_t operation,
+                                            const std::wstring& parameters)
+    {
+        CProcessWinService service(libraryFileName, traceProvider);
+        return service.Execute(operation, parameters);
+    };
+    operations.RunProcessing = [](const ProcessingRunOptions& options) { return RunProcessing(options); };
+    operations.WriteOut = [](const std::wstring& text) { WriteTo(stdout, text); };
+    operations.WriteErr = [](const std::wstring& text) { WriteTo(stderr, text); };
+    return operations;
+}
+
+FrontOperations& Operations()
+{
+    static FrontOperations operations = DefaultFrontOperations();
+    return operations;
+}
