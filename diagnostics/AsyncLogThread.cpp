@@ -12,7 +12,11 @@ AsyncLogThread::AsyncLogThread(std::int64_t periodMs) : m_periodMs(periodMs)
 
 AsyncLogThread::~AsyncLogThread()
 {
-    m_stop.store(true);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
     if (m_thread.joinable())
     {
         m_thread.join();
@@ -33,10 +37,15 @@ void AsyncLogThread::Run()
         {
         }
     };
-    while (!m_stop.load())
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_stop)
     {
+        lock.unlock();
         drain();
-        std::this_thread::sleep_for(std::chrono::milliseconds(m_periodMs));
+        lock.lock();
+        // wait_for measures the period on the steady clock.
+        m_wake.wait_for(lock, std::chrono::milliseconds(m_periodMs), [this] { return m_stop; });
     }
+    lock.unlock();
     drain();
 }

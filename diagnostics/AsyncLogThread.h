@@ -2,8 +2,9 @@
 // The drain thread of the asynchronous log path, owned by the main routine for one processing run.
 // Construction prepares the path on first use (plog::Logger<1>, its AsyncAppender, the ring) and starts
 // a thread that replays the ring into plog::Logger<0> every period; destruction drains once more and joins.
-#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 class AsyncLogThread
@@ -18,6 +19,8 @@ private:
     void Run();
 
     std::int64_t m_periodMs;
-    std::atomic<bool> m_stop{false};
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // the pause between drains ends early when the stop flag is set
+    bool m_stop = false;
     std::thread m_thread;
 };
