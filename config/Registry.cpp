@@ -1,0 +1,174 @@
+#include "config/Registry.h"
+
+#include "platform/SystemApi.h"
+
+namespace
+{
+
+void ThrowOnFailure(LSTATUS status, const char* message)
+{
+    if (status != ERROR_SUCCESS)
+    {
+        throw RegistryError(message, static_cast<std::int32_t>(status));
+    }
+}
+
+constexpr const char* kOpenFailed = "Cannot open from registry.";
+constexpr const char* kReadStringFailed = "Cannot read string from registry";
+
+} // namespace
+
+CRegistry::~CRegistry()
+{
+    Close();
+}
+
+CRegistry::CRegistry(CRegistry&& other) noexcept : m_key(other.m_key)
+{
+    other.m_key = nullptr;
+}
+
+CRegistry& CRegistry::operator=(CRegistry&& other) noexcept
+{
+    if (this != &other)
+    {
+        Close();
+        m_key = other.m_key;
+        other.m_key = nullptr;
+    }
+    return *this;
+}
+
+void CRegistry::Close() noexcept
+{
+    if (m_key != nullptr)
+    {
+        platform::Api().RegCloseKey(m_key);
+        m_key = nullptr;
+    }
+}
+
+CRegistry CRegistry::Open(HKEY parent, const std::wstring& subkey)
+{
+    HKEY key = nullptr;
+    ThrowOnFailure(platform::Api().RegOpenKeyExW(parent, subkey.c_str(), 0, kReadAccess, &key), kOpenFailed);
+    return CRegistry(key);
+}
+
+CRegistry CRegistry::Open(const CRegistry& parent, const std::wstring& subkey)
+{
+    if (!parent.IsOpen())
+    {
+        return CRegistry();
+    }
+    return Open(parent.m_key, subkey);
+}
+
+CRegistry CRegistry::Create(HKEY parent, const std::wstring& subkey)
+{
+    HKEY key = nullptr;
+    ThrowOnFailure(platform::Api().RegCreateKeyExW(parent, subkey.c_str(), 0, nullptr,
+                                                   REG_OPTION_NON_VOLATILE, kWriteAccess, nullptr, &key,
+                                                   nullptr),
+                   kOpenFailed);
+    return CRegistry(key);
+}
+
+CRegistry CRegistry::Create(const CRegistry& parent, const std::wstring& subkey)
+{
+    if (!parent.IsOpen())
+    {
+        return CRegistry();
+    }
+    return Create(parent.m_key, subkey);
+}
+
+std::wstring CRegistry::ReadString(const std::wstring& name) const
+{
+    DWORD size = 0;
+    ThrowOnFailure(
+        platform::Api().RegGetValueW(m_key, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size),
+        kReadStringFailed);
+
+    // One spare character so that a buffer exists even for a value of 0 bytes.
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    ThrowOnFailure(platform::Api().RegGetValueW(m_key, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr,
+                                                text.data(), &size),
+                   kReadStringFailed);
+
+    // The returned size counts the terminator only when one was stored or added; a value written
+    // without one (and reported at its raw size) keeps every character, an empty one stays empty.
+    std::size_t length = size / sizeof(wchar_t);
+    if (length > 0 && text[length - 1] == L'\0')
+    {
+        --length;
+    }
+    text.resize(length);
+    return text;
+}
+
+std::optional<std::wstring> CRegistry::ReadOptionalString(const std::wstring& name) const
+{
+    DWORD size = 0;
+    const LSTATUS status =
+        platform::Api().RegGetValueW(m_key, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND)
+    {
+        return std::nullopt;
+    }
+    ThrowOnFailure(status, "Cannot found string from registry");
+    return ReadString(name);
+}
+
+DWORD CRegistry::ReadDword(const std::wstring& name) const
+{
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    ThrowOnFailure(
+        platform::Api().RegGetValueW(m_key, nullptr, name.c_str(), RRF_RT_REG_DWORD, nullptr, &value, &size),
+        "Cannot read DWORD from registry.");
+    return value;
+}
+
+void CRegistry::WriteString(const std::wstring& name, std::wstring_view text) const
+{
+    static const wchar_t empty[1] = {L'\0'};
+    const wchar_t* data = text.empty() ? empty : text.data();
+    ThrowOnFailure(platform::Api().RegSetValueExW(m_key, name.c_str(), 0, REG_SZ,
+                                                  reinterpret_cast<const BYTE*>(data),
+                                                  static_cast<DWORD>(text.size() * sizeof(wchar_t))),
+                   "Cannot write String to registry.");
+}
+
+std::vector<std::wstring> CRegistry::EnumerateSubKeys() const
+{
+    DWORD count = 0;
+    DWORD longest = 0;
+    ThrowOnFailure(platform::Api().RegQueryInfoKeyW(m_key, nullptr, nullptr, nullptr, &count, &longest,
+                                                    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+                   "Cannot query key info from the registry");
+
+    std::vector<std::wstring> names;
+    names.reserve(count);
+    std::wstring buffer(longest + 1, L'\0');
+    for (DWORD index = 0; index < count; ++index)
+    {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        ThrowOnFailure(platform::Api().RegEnumKeyExW(m_key, index, buffer.data(), &length, nullptr, nullptr,
+                                                     nullptr, nullptr),
+                       "Cannot get value info from the registry");
+        names.emplace_back(buffer.data(), length);
+    }
+    return names;
+}
+
+void CRegistry::DeleteSubKey(const std::wstring& name) const
+{
+    ThrowOnFailure(platform::Api().RegDeleteKeyW(m_key, name.c_str()), "Cannot delete key from the registry");
+}
+
+void CRegistry::Watch(const CEvent& event) const
+{
+    ThrowOnFailure(platform::Api().RegNotifyChangeKeyValue(m_key, FALSE, kWatchFilter, event.Handle(), TRUE),
+                   "Cannot watch the registry");
+}
