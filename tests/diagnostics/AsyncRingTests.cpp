@@ -65,32 +65,6 @@ TEST(AsyncRingTest, FullRingKeepsTheFirst1024InOrderAndDropsTheNext)
     EXPECT_EQ(ring->Drain(capture), 0u);
 }
 
-TEST(AsyncRingTest, CellsAreReusedAcrossManyWrapArounds)
-{
-    auto ring = std::make_unique<AsyncRing>();
-    CCaptureAppender capture;
-    int next = 0;
-    std::size_t drained = 0;
-    for (int round = 0; round < 7; ++round)
-    {
-        // Uneven batches, so positions wrap at different cells.
-        const int batch = 300 + round * 97;
-        for (int i = 0; i < batch; ++i)
-        {
-            ASSERT_TRUE(Put(*ring, 5, std::wstring(next % 150, L'x') + std::to_wstring(next)));
-            ++next;
-        }
-        drained += ring->Drain(capture);
-    }
-    EXPECT_EQ(drained, static_cast<std::size_t>(next));
-    const auto messages = Messages(capture);
-    ASSERT_EQ(messages.size(), static_cast<std::size_t>(next));
-    for (int i = 0; i < next; ++i)
-    {
-        ASSERT_EQ(messages[i], std::wstring(i % 150, L'x') + std::to_wstring(i));
-    }
-}
-
 TEST(AsyncRingTest, ReplayedRecordKeepsCreationTimeThreadSeverityAndLine)
 {
     auto ring = std::make_unique<AsyncRing>();
