@@ -1,0 +1,315 @@
+#include "FakeConfigManager.h"
+#include "LogCapture.h"
+#include "PipeDevice.h"
+#include "driver/Driver.h"
+#include "platform/SystemApi.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <numeric>
+#include <thread>
+
+namespace
+{
+
+using State = CDriver::RemovalState;
+using namespace std::chrono_literals;
+
+const std::wstring kLink = L"\\\\?\\ROOT#MEDIA#0000#{19e108d8-935a-460c-9f52-cdc7c63292e1}";
+constexpr DWORD kBlock = 1920;
+// Generous: only a transfer that never ends fails this.
+constexpr auto kPatience = 20s;
+
+std::vector<std::uint8_t> Pattern(DWORD size, std::uint8_t seed)
+{
+    std::vector<std::uint8_t> block(size);
+    std::iota(block.begin(), block.end(), seed);
+    return block;
+}
+
+// Counts reads and tells when one has been started; can cancel the channel right before starting it.
+struct ReadHook
+{
+    static inline std::atomic<int> calls{0};
+    static inline HANDLE issued = nullptr;
+    static inline CDriver* cancelFirst = nullptr;
+
+    static BOOL WINAPI Read(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
+    {
+        ++calls;
+        if (cancelFirst != nullptr)
+        {
+            cancelFirst->Cancel();
+        }
+        const BOOL started = ::ReadFile(file, buffer, size, read, overlapped);
+        const DWORD error = GetLastError();
+        SetEvent(issued);
+        SetLastError(error);
+        return started;
+    }
+};
+
+class DriverTest : public testing::Test
+{
+protected:
+    DriverTest() : m_read(platform::Api().ReadFile, &ReadHook::Read)
+    {
+        ReadHook::calls = 0;
+        ReadHook::cancelFirst = nullptr;
+        ReadHook::issued = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+    ~DriverTest() override { CloseHandle(ReadHook::issued); }
+
+    bool OpenAndAccept(CDriver& driver)
+    {
+        if (!driver.Open(kLink))
+        {
+            return false;
+        }
+        return device.Accept();
+    }
+
+    std::future<bool> ReadAsync(CDriver& driver, std::vector<std::uint8_t>& buffer)
+    {
+        return std::async(
+            std::launch::async,
+            [&] { return driver.Transfer(false, buffer.data(), static_cast<DWORD>(buffer.size())); });
+    }
+
+    bool WaitForReadStarted() { return WaitForSingleObject(ReadHook::issued, 20000) == WAIT_OBJECT_0; }
+
+    // A transfer that did not end is ended by data from the device, so that the test fails cleanly.
+    bool Ends(std::future<bool>& transfer)
+    {
+        if (transfer.wait_for(kPatience) == std::future_status::ready)
+        {
+            return true;
+        }
+        device.Write(Pattern(kBlock, 0));
+        transfer.wait();
+        return false;
+    }
+
+    CLogCapture& log = CLogCapture::Fresh();
+    CFakeConfigManager cm;
+    CPipeDevice device{kLink};
+
+private:
+    CApiOverride<decltype(platform::SystemApi::ReadFile)> m_read;
+};
+
+TEST_F(DriverTest, OpenAsksForTheControlPathAndWatchesTheHandle)
+{
+    CDriver driver;
+    EXPECT_EQ(driver.GetRemovalState(), State::None);
+    ASSERT_TRUE(OpenAndAccept(driver));
+    EXPECT_EQ(device.openedPath, kLink + L"\\Control");
+    EXPECT_EQ(device.openedAccess, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
+    EXPECT_EQ(device.openedShare, 0u);
+    EXPECT_EQ(device.openedDisposition, static_cast<DWORD>(OPEN_EXISTING));
+    EXPECT_EQ(device.openedFlags, static_cast<DWORD>(FILE_FLAG_OVERLAPPED));
+    EXPECT_TRUE(driver.IsOpen());
+    EXPECT_EQ(driver.GetRemovalState(), State::Watching);
+
+    ASSERT_EQ(cm.ActiveCount(), 1u);
+    const auto& filter = cm.Last().filter;
+    EXPECT_EQ(filter.cbSize, sizeof(CM_NOTIFY_FILTER));
+    EXPECT_EQ(filter.FilterType, CM_NOTIFY_FILTER_TYPE_DEVICEHANDLE);
+    EXPECT_EQ(filter.u.DeviceHandle.hTarget, device.openedHandle);
+    EXPECT_EQ(cm.Last().context, &driver);
+    EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(DriverTest, WriteAndReadWholeBlocksThroughThePipe)
+{
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+
+    auto out = Pattern(kBlock, 7);
+    ASSERT_TRUE(driver.Transfer(true, out.data(), kBlock));
+    EXPECT_EQ(device.Read(kBlock), out);
+
+    const auto in = Pattern(kBlock, 99);
+    ASSERT_TRUE(device.Write(in));
+    std::vector<std::uint8_t> buffer(kBlock);
+    ASSERT_TRUE(driver.Transfer(false, buffer.data(), kBlock));
+    EXPECT_EQ(buffer, in);
+}
+
+TEST_F(DriverTest, AShortReadIsAFailure)
+{
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    ASSERT_TRUE(device.Write(Pattern(kBlock / 2, 1)));
+    std::vector<std::uint8_t> buffer(kBlock);
+    EXPECT_FALSE(driver.Transfer(false, buffer.data(), kBlock));
+}
+
+TEST_F(DriverTest, FailedOpenLeavesTheChannelClosed)
+{
+    device.failOpen = true;
+    CDriver driver;
+    EXPECT_FALSE(driver.Open(kLink));
+    EXPECT_FALSE(driver.IsOpen());
+    EXPECT_EQ(driver.GetRemovalState(), State::None);
+    EXPECT_EQ(cm.RegistrationCount(), 0u);
+    std::vector<std::uint8_t> buffer(kBlock);
+    EXPECT_FALSE(driver.Transfer(false, buffer.data(), kBlock));
+    EXPECT_EQ(ReadHook::calls.load(), 0);
+}
+
+TEST_F(DriverTest, CancelEndsAPendingReadAndEveryTransferUntilTheNextOpen)
+{
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    std::vector<std::uint8_t> buffer(kBlock);
+    auto transfer = ReadAsync(driver, buffer);
+    ASSERT_TRUE(WaitForReadStarted());
+    driver.Cancel();
+    ASSERT_TRUE(Ends(transfer));
+    EXPECT_FALSE(transfer.get());
+    EXPECT_TRUE(driver.IsCancelled());
+
+    // Data is there, but the channel stays cancelled; the read is not even started.
+    ASSERT_TRUE(device.Write(Pattern(kBlock, 3)));
+    EXPECT_FALSE(driver.Transfer(false, buffer.data(), kBlock));
+    EXPECT_EQ(ReadHook::calls.load(), 1);
+
+    device.Listen();
+    ASSERT_TRUE(OpenAndAccept(driver));
+    EXPECT_FALSE(driver.IsCancelled());
+    const auto in = Pattern(kBlock, 5);
+    ASSERT_TRUE(device.Write(in));
+    ASSERT_TRUE(driver.Transfer(false, buffer.data(), kBlock));
+    EXPECT_EQ(buffer, in);
+}
+
+TEST_F(DriverTest, ACancelJustBeforeTheReadStartsStillEndsIt)
+{
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    ReadHook::cancelFirst = &driver;
+    std::vector<std::uint8_t> buffer(kBlock);
+    auto transfer = ReadAsync(driver, buffer);
+    EXPECT_TRUE(Ends(transfer));
+    EXPECT_FALSE(transfer.get());
+}
+
+TEST_F(DriverTest, QueryRemoveCancelsAPendingReadAndAVetoLeavesQueryRemoveFailedUntilOpen)
+{
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    auto& registration = cm.Last();
+    std::vector<std::uint8_t> buffer(kBlock);
+    auto transfer = ReadAsync(driver, buffer);
+    ASSERT_TRUE(WaitForReadStarted());
+
+    // Delivered from a thread of the configuration manager's own.
+    DWORD result = 1;
+    std::thread([&] { result = cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEQUERYREMOVE); }).join();
+    EXPECT_EQ(result, static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(Ends(transfer));
+    EXPECT_FALSE(transfer.get());
+    EXPECT_TRUE(driver.IsCancelled());
+    EXPECT_EQ(driver.GetRemovalState(), State::QueryRemove);
+
+    // The owner lets go of the handle and waits for the outcome.
+    driver.Close();
+    auto outcome = std::async(std::launch::async, [&] { return driver.WaitWhileQueryRemove(); });
+    EXPECT_EQ(outcome.wait_for(100ms), std::future_status::timeout);
+    std::thread([&] { result = cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEQUERYREMOVEFAILED); }).join();
+    ASSERT_EQ(outcome.wait_for(kPatience), std::future_status::ready);
+    EXPECT_EQ(outcome.get(), State::QueryRemoveFailed);
+    EXPECT_EQ(result, static_cast<DWORD>(ERROR_SUCCESS));
+
+    // Unknown actions change nothing.
+    cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICECUSTOMEVENT);
+    EXPECT_EQ(driver.GetRemovalState(), State::QueryRemoveFailed);
+
+    device.Listen();
+    ASSERT_TRUE(OpenAndAccept(driver));
+    EXPECT_EQ(driver.GetRemovalState(), State::Watching);
+    EXPECT_FALSE(driver.IsCancelled());
+    EXPECT_FALSE(registration.active);
+    EXPECT_EQ(cm.ActiveCount(), 1u);
+}
+
+TEST_F(DriverTest, RemovePendingAndRemoveCompleteMeanRemoved)
+{
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    EXPECT_EQ(cm.Deliver(cm.Last(), CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(driver.GetRemovalState(), State::Removed);
+    EXPECT_EQ(driver.WaitWhileQueryRemove(), State::Removed);
+    // Removal alone does not cancel: the device fails the I/O itself.
+    EXPECT_FALSE(driver.IsCancelled());
+
+    device.Listen();
+    ASSERT_TRUE(OpenAndAccept(driver));
+    EXPECT_EQ(driver.GetRemovalState(), State::Watching);
+    cm.Deliver(cm.Last(), CM_NOTIFY_ACTION_DEVICEREMOVEPENDING);
+    EXPECT_EQ(driver.GetRemovalState(), State::Removed);
+}
+
+TEST_F(DriverTest, WithoutRemovalTrackingTheChannelStillWorks)
+{
+    cm.registerResult = CR_FAILURE;
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    EXPECT_EQ(log.At(velmar::LogSeverity::Error),
+              (std::vector<std::wstring>{L"CM_Register_Notification failed, error 19"}));
+    EXPECT_EQ(driver.GetRemovalState(), State::Watching);
+    auto out = Pattern(kBlock, 11);
+    ASSERT_TRUE(driver.Transfer(true, out.data(), kBlock));
+    EXPECT_EQ(device.Read(kBlock), out);
+}
+
+TEST_F(DriverTest, DestructionClosesTheHandleAndUnregisters)
+{
+    {
+        CDriver driver;
+        ASSERT_TRUE(OpenAndAccept(driver));
+        ASSERT_EQ(cm.ActiveCount(), 1u);
+    }
+    EXPECT_EQ(cm.ActiveCount(), 0u);
+    EXPECT_TRUE(device.Read(kBlock).empty());
+    EXPECT_EQ(device.lastError, static_cast<DWORD>(ERROR_BROKEN_PIPE));
+}
+
+// Cancels and query-removes from other threads while the owner keeps transferring and reopening:
+// every transfer ends and nothing is left registered.
+TEST_F(DriverTest, CancelsFromOtherThreadsNeverLeaveATransferHanging)
+{
+    CDriver driver;
+    std::vector<std::uint8_t> buffer(kBlock);
+    for (int round = 0; round < 30; ++round)
+    {
+        device.Listen();
+        ASSERT_TRUE(OpenAndAccept(driver));
+        auto& registration = cm.Last();
+        auto transfer = ReadAsync(driver, buffer);
+        std::thread canceller(
+            [&]
+            {
+                if (round % 2 == 0)
+                {
+                    driver.Cancel();
+                }
+                else
+                {
+                    cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEQUERYREMOVE);
+                }
+            });
+        canceller.join();
+        ASSERT_TRUE(Ends(transfer)) << "round " << round;
+        EXPECT_FALSE(transfer.get());
+        driver.Close();
+    }
+    EXPECT_EQ(cm.ActiveCount(), 1u);
+}
+
+} // namespace

@@ -1,0 +1,80 @@
+#pragma once
+// Stands where the configuration manager stands: takes notification registrations through the device
+// table, lets a test deliver notifications from threads of its own, and serves the interface list.
+#include "ApiOverride.h"
+#include "driver/Devices.h"
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <vector>
+
+class CFakeConfigManager
+{
+public:
+    struct Registration
+    {
+        CM_NOTIFY_FILTER filter{};
+        PVOID context = nullptr;
+        PCM_NOTIFY_CALLBACK callback = nullptr;
+        HCMNOTIFICATION handle = nullptr;
+        bool active = true;
+        // Deliveries hold it shared; unregistering takes it exclusively, so that, as with the real
+        // service, no callback is running or starts once unregistering returned.
+        std::shared_mutex delivery;
+    };
+
+    CFakeConfigManager();
+    ~CFakeConfigManager();
+    CFakeConfigManager(const CFakeConfigManager&) = delete;
+    CFakeConfigManager& operator=(const CFakeConfigManager&) = delete;
+
+    // What the next registrations return; anything but CR_SUCCESS registers nothing.
+    CONFIGRET registerResult = CR_SUCCESS;
+
+    // The interface list: the strings, each with its terminator, and the list's final terminator.
+    void SetInterfaces(const std::vector<std::wstring>& links);
+    CONFIGRET sizeResult = CR_SUCCESS;
+    DWORD sizeLastError = 0;
+    CONFIGRET listResult = CR_SUCCESS;
+    DWORD listLastError = 0;
+    int sizeCalls = 0;
+    int listCalls = 0;
+    GUID sizeClass{};
+    ULONG sizeFlags = 0;
+    ULONG listFlags = 0;
+    ULONG listLength = 0;
+
+    std::size_t RegistrationCount() const;
+    std::size_t ActiveCount() const;
+    int UnregisterCalls() const;
+    // The registration made index-th (0 = first); stays valid for the fake's life.
+    Registration& At(std::size_t index);
+    Registration& Last();
+
+    // Calls the registration's callback the way the service does: not once it is unregistered.
+    // Returns the callback's result, or ERROR_SUCCESS when nothing was delivered.
+    DWORD Deliver(Registration& registration, CM_NOTIFY_ACTION action, const std::wstring& link = L"");
+    // Calls the callback even when unregistered: a late notification.
+    DWORD DeliverRaw(Registration& registration, CM_NOTIFY_ACTION action, const std::wstring& link = L"");
+
+private:
+    static CONFIGRET WINAPI Register(PCM_NOTIFY_FILTER filter, PVOID context, PCM_NOTIFY_CALLBACK callback,
+                                     PHCMNOTIFICATION notification);
+    static CONFIGRET WINAPI Unregister(HCMNOTIFICATION notification);
+    static CONFIGRET WINAPI ListSize(PULONG length, LPGUID interfaceClass, DEVINSTID_W deviceId, ULONG flags);
+    static CONFIGRET WINAPI List(LPGUID interfaceClass, DEVINSTID_W deviceId, PWCHAR buffer, ULONG length,
+                                 ULONG flags);
+
+    mutable std::mutex m_mutex;
+    std::deque<std::unique_ptr<Registration>> m_registrations;
+    int m_unregisterCalls = 0;
+    std::vector<wchar_t> m_list;
+
+    CApiOverride<decltype(driver::DeviceApi::CM_Register_Notification)> m_register;
+    CApiOverride<decltype(driver::DeviceApi::CM_Unregister_Notification)> m_unregister;
+    CApiOverride<decltype(driver::DeviceApi::CM_Get_Device_Interface_List_SizeW)> m_size;
+    CApiOverride<decltype(driver::DeviceApi::CM_Get_Device_Interface_ListW)> m_listCall;
+};
