@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -314,6 +315,19 @@ TEST_F(MainRoutineTest, EscapingExceptionsEndTheRunWithOne)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].severity, 1);
     EXPECT_EQ(lines[0].message, L"unknown exception");
+}
+
+TEST_F(MainRoutineTest, PosixlyCorrectFromTheEnvironmentStopsAtTheFirstWord)
+{
+    ASSERT_EQ(_wputenv(L"POSIXLY_CORRECT=1"), 0);
+    const int posixResult = Run({L"-v", L"word", L"-D"});
+    ASSERT_EQ(_wputenv(L"POSIXLY_CORRECT="), 0);
+    EXPECT_EQ(posixResult, 0);
+    EXPECT_EQ(ops.calls, (Calls{L"RunProcessing 5 console"}));
+
+    ops.calls.clear();
+    EXPECT_EQ(Run({L"-v", L"word", L"-D"}), 0);
+    EXPECT_EQ(ops.calls, (Calls{L"InitLogging 5 console", L"InstallDriver 0"}));
 }
 
 TEST_F(MainRoutineTest, EachRunScansItsWholeVector)
