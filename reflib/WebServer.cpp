@@ -1,0 +1,514 @@
+#include "reflib/WebServer.h"
+
+#include "reflib/Base64.h"
+#include "reflib/JsonRequest.h"
+#include "reflib/LibraryLog.h"
+#include "reflib/LibraryVersion.h"
+#include "reflib/Process.h"
+#include "reflib/RequestStatus.h"
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace velmar::reflib
+{
+namespace
+{
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+
+constexpr int kIoThreads = 2;
+constexpr std::uint64_t kMaxRequestBody = 64 * 1024;
+constexpr auto kIdleTimeout = std::chrono::seconds(30);
+constexpr const char* kRealm = "Basic realm=\"ORVANE.CL\", charset=\"UTF-8\"";
+
+using Request = http::request<http::string_body>;
+using Response = http::response<http::string_body>;
+
+std::string EscapeHtml(const std::string& text)
+{
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text)
+    {
+        switch (c)
+        {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\'':
+            escaped += "&#39;";
+            break;
+        default:
+            escaped.push_back(c);
+        }
+    }
+    return escaped;
+}
+
+std::string Decibels(float peak)
+{
+    if (!(peak > 0.0f))
+    {
+        return "-inf dBFS";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f dBFS", 20.0 * std::log10(static_cast<double>(peak)));
+    return text;
+}
+
+std::string StatusPage(CProcess& process, const std::string& health)
+{
+    const auto snapshot = process.Snapshot();
+    const auto settings = SettingsToJson(snapshot->settings);
+    std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><meta http-equiv=\"refresh\" "
+                       "content=\"2\"><title>ORVANE.CL</title></head><body>\n<h1>" +
+                       EscapeHtml(snapshot->settings.processorName) + "</h1>\n<table>\n";
+    for (const auto& [name, value] : settings.items())
+    {
+        page += "<tr><th>" + EscapeHtml(name) + "</th><td>" +
+                EscapeHtml(value.is_string() ? value.get<std::string>() : value.dump()) + "</td></tr>\n";
+    }
+    const CPeakMeters& meters = process.Meters();
+    page += "<tr><th>input peak</th><td>" + Decibels(meters.inputPeak.load()) + "</td></tr>\n";
+    page += "<tr><th>output peak</th><td>" + Decibels(meters.outputPeak.load()) + "</td></tr>\n";
+    page += "<tr><th>blocks</th><td>" + std::to_string(meters.blocks.load()) + "</td></tr>\n";
+    page += "<tr><th>health</th><td>" + EscapeHtml(health) + "</td></tr>\n";
+    page += "</table>\n<p>" + EscapeHtml(std::string(kProductName) + " " + kLibraryVersion) +
+            "</p>\n</body></html>\n";
+    return page;
+}
+
+// The credentials of an "Authorization: Basic ..." header.
+bool ParseBasic(beast::string_view header, std::string& user, std::string& password)
+{
+    constexpr beast::string_view kScheme = "Basic ";
+    if (header.size() <= kScheme.size() || !beast::iequals(header.substr(0, kScheme.size()), kScheme))
+    {
+        return false;
+    }
+    auto encoded = header.substr(kScheme.size());
+    while (!encoded.empty() && encoded.front() == ' ')
+    {
+        encoded.remove_prefix(1);
+    }
+    const auto decoded = DecodeBase64(std::string_view(encoded.data(), encoded.size()));
+    if (!decoded)
+    {
+        return false;
+    }
+    const auto colon = decoded->find(':');
+    if (colon == std::string::npos)
+    {
+        return false;
+    }
+    user = decoded->substr(0, colon);
+    password = decoded->substr(colon + 1);
+    return true;
+}
+} // namespace
+
+class CWebServer::CImpl
+{
+public:
+    class CSession;
+
+    CImpl(const std::string& bindAddress, std::uint32_t httpPort, std::weak_ptr<CProcess> process,
+          VelmarHandle processHandle);
+    ~CImpl() { Stop(1000); }
+
+    void Stop(std::int32_t timeoutMs);
+    void Handle(const Request& request, Response& response, const std::string& peer);
+    void Accept();
+    void OnAccept(beast::error_code error, tcp::socket socket);
+    void RunThread();
+    std::string Health() const
+    {
+        std::lock_guard lock(m_healthMutex);
+        return m_health;
+    }
+
+    asio::io_context m_io{kIoThreads};
+    tcp::acceptor m_acceptor;
+    const std::weak_ptr<CProcess> m_process;
+    const VelmarHandle m_processHandle;
+    std::uint16_t m_port = 0;
+    std::atomic<bool> m_listening{false};
+
+    std::mutex m_stopMutex;
+    std::mutex m_sessionsMutex;
+    bool m_stopped = false; // under m_sessionsMutex
+    std::vector<std::weak_ptr<CSession>> m_sessions;
+
+    mutable std::mutex m_healthMutex;
+    std::string m_health;
+
+    std::mutex m_exitMutex;
+    std::condition_variable m_exitWake;
+    int m_runningThreads = 0;
+    std::vector<std::thread> m_threads;
+};
+
+class CWebServer::CImpl::CSession : public std::enable_shared_from_this<CSession>
+{
+public:
+    CSession(tcp::socket&& socket, CImpl& server) : m_stream(std::move(socket)), m_server(server)
+    {
+        beast::error_code error;
+        const auto remote = m_stream.socket().remote_endpoint(error);
+        m_peer =
+            error ? std::string("?") : remote.address().to_string() + ":" + std::to_string(remote.port());
+    }
+
+    void Start()
+    {
+        asio::dispatch(m_stream.get_executor(), [self = shared_from_this()] { self->Read(); });
+    }
+
+    void Close()
+    {
+        asio::post(m_stream.get_executor(),
+                   [self = shared_from_this()]
+                   {
+                       beast::error_code ignored;
+                       self->m_stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+                       self->m_stream.socket().close(ignored);
+                   });
+    }
+
+private:
+    void Read()
+    {
+        m_parser.emplace();
+        m_parser->body_limit(kMaxRequestBody);
+        m_stream.expires_after(kIdleTimeout);
+        http::async_read(m_stream, m_buffer, *m_parser,
+                         beast::bind_front_handler(&CSession::OnRead, shared_from_this()));
+    }
+
+    void OnRead(beast::error_code error, std::size_t)
+    {
+        if (error)
+        {
+            beast::error_code ignored;
+            if (error == http::error::end_of_stream)
+            {
+                m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+            }
+            m_stream.socket().close(ignored);
+            return;
+        }
+        const Request request = m_parser->release();
+        m_response = std::make_shared<Response>();
+        m_response->version(request.version());
+        m_response->set(http::field::server, "velmar reference library");
+        try
+        {
+            m_server.Handle(request, *m_response, m_peer);
+        }
+        catch (const std::exception& failure)
+        {
+            VELMAR_RLOG(Severity::Error, "Web request failed: " << failure.what());
+            m_response->result(http::status::internal_server_error);
+            m_response->set(http::field::content_type, "text/plain");
+            m_response->body() = "internal error\n";
+        }
+        m_response->keep_alive(request.keep_alive());
+        m_response->prepare_payload();
+        http::async_write(
+            m_stream, *m_response,
+            beast::bind_front_handler(&CSession::OnWrite, shared_from_this(), request.keep_alive()));
+    }
+
+    void OnWrite(bool keepAlive, beast::error_code error, std::size_t)
+    {
+        beast::error_code ignored;
+        if (error)
+        {
+            m_stream.socket().close(ignored);
+            return;
+        }
+        m_response.reset();
+        if (!keepAlive)
+        {
+            m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+            return;
+        }
+        Read();
+    }
+
+    beast::tcp_stream m_stream;
+    CImpl& m_server;
+    std::string m_peer;
+    beast::flat_buffer m_buffer;
+    std::optional<http::request_parser<http::string_body>> m_parser;
+    std::shared_ptr<Response> m_response;
+};
+
+CWebServer::CImpl::CImpl(const std::string& bindAddress, std::uint32_t httpPort,
+                         std::weak_ptr<CProcess> process, VelmarHandle processHandle)
+    : m_acceptor(asio::make_strand(m_io)), m_process(std::move(process)), m_processHandle(processHandle)
+{
+    if (httpPort > 65535)
+    {
+        throw std::invalid_argument("port out of range");
+    }
+    const auto address = asio::ip::make_address(bindAddress);
+    if (httpPort == 0)
+    {
+        return;
+    }
+    const tcp::endpoint endpoint(address, static_cast<std::uint16_t>(httpPort));
+    m_acceptor.open(endpoint.protocol());
+#if defined(_WIN32)
+    // Without this another program could bind the same port beside us (and steal our connections).
+    BOOL exclusive = TRUE;
+    ::setsockopt(m_acceptor.native_handle(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                 reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+#endif
+    m_acceptor.bind(endpoint);
+    m_acceptor.listen(asio::socket_base::max_listen_connections);
+    m_port = m_acceptor.local_endpoint().port();
+    m_listening = true;
+    Accept();
+    m_runningThreads = kIoThreads;
+    for (int i = 0; i < kIoThreads; ++i)
+    {
+        m_threads.emplace_back([this] { RunThread(); });
+    }
+    VELMAR_RLOG(Severity::Info, "Web server listening on " << bindAddress << ":" << m_port);
+}
+
+void CWebServer::CImpl::RunThread()
+{
+    for (;;)
+    {
+        try
+        {
+            m_io.run();
+            break;
+        }
+        catch (const std::exception& failure)
+        {
+            VELMAR_RLOG(Severity::Error, "Web server thread: " << failure.what());
+        }
+    }
+    {
+        std::lock_guard lock(m_exitMutex);
+        --m_runningThreads;
+    }
+    m_exitWake.notify_all();
+}
+
+void CWebServer::CImpl::Accept()
+{
+    m_acceptor.async_accept(asio::make_strand(m_io), beast::bind_front_handler(&CImpl::OnAccept, this));
+}
+
+void CWebServer::CImpl::OnAccept(beast::error_code error, tcp::socket socket)
+{
+    if (!m_acceptor.is_open())
+    {
+        return;
+    }
+    if (error)
+    {
+        VELMAR_RLOG(Severity::Warn, "Web server accept failed: " << error.message());
+    }
+    else
+    {
+        auto session = std::make_shared<CSession>(std::move(socket), *this);
+        std::lock_guard lock(m_sessionsMutex);
+        if (m_stopped)
+        {
+            return;
+        }
+        std::erase_if(m_sessions, [](const std::weak_ptr<CSession>& entry) { return entry.expired(); });
+        m_sessions.push_back(session);
+        session->Start();
+    }
+    Accept();
+}
+
+void CWebServer::CImpl::Stop(std::int32_t timeoutMs)
+{
+    std::lock_guard stopLock(m_stopMutex);
+    {
+        std::lock_guard lock(m_sessionsMutex);
+        if (m_stopped)
+        {
+            return;
+        }
+        m_stopped = true;
+        m_listening = false;
+        for (const auto& entry : m_sessions)
+        {
+            if (const auto session = entry.lock())
+            {
+                session->Close();
+            }
+        }
+        m_sessions.clear();
+    }
+    asio::post(m_acceptor.get_executor(),
+               [this]
+               {
+                   beast::error_code ignored;
+                   m_acceptor.close(ignored);
+               });
+    {
+        std::unique_lock lock(m_exitMutex);
+        m_exitWake.wait_for(lock, std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0),
+                            [this] { return m_runningThreads == 0; });
+    }
+    m_io.stop();
+    for (auto& thread : m_threads)
+    {
+        if (thread.joinable())
+        {
+            thread.join();
+        }
+    }
+    if (m_port != 0)
+    {
+        VELMAR_RLOG(Severity::Info, "Web server on port " << m_port << " stopped");
+    }
+}
+
+void CWebServer::CImpl::Handle(const Request& request, Response& response, const std::string& peer)
+{
+    const auto answer = [&](http::status status, const char* type, std::string body)
+    {
+        response.result(status);
+        response.set(http::field::content_type, type);
+        response.set(http::field::cache_control, "no-store");
+        response.body() = std::move(body);
+    };
+    const std::string target(request.target());
+    VELMAR_RLOG(Severity::Verb, "HTTP " << request.method_string() << " " << target << " from " << peer);
+
+    const auto process = m_process.lock();
+    if (!process)
+    {
+        answer(http::status::service_unavailable, "text/plain", "no process\n");
+        return;
+    }
+    std::string user;
+    std::string password;
+    const auto header = request.find(http::field::authorization);
+    const bool hasCredentials = header != request.end() && ParseBasic(header->value(), user, password);
+    const Access access =
+        process->Auth().Authenticate(hasCredentials ? &user : nullptr, hasCredentials ? &password : nullptr);
+    if (access == Access::None)
+    {
+        if (hasCredentials)
+        {
+            VELMAR_RLOG(Severity::Warn, "Web login refused for \"" << user << "\" from " << peer);
+        }
+        answer(http::status::unauthorized, "text/plain", "authentication required\n");
+        response.set(http::field::www_authenticate, kRealm);
+        return;
+    }
+
+    if (target == "/" || target == "/index.html")
+    {
+        if (request.method() != http::verb::get && request.method() != http::verb::head)
+        {
+            answer(http::status::method_not_allowed, "text/plain", "use GET\n");
+            return;
+        }
+        answer(http::status::ok, "text/html; charset=utf-8", StatusPage(*process, Health()));
+        return;
+    }
+    if (target == "/status")
+    {
+        if (request.method() != http::verb::get)
+        {
+            answer(http::status::method_not_allowed, "text/plain", "use GET\n");
+            return;
+        }
+        answer(http::status::ok, "application/json", DescribeProcess(*process));
+        return;
+    }
+    if (target == "/json")
+    {
+        if (request.method() != http::verb::post)
+        {
+            answer(http::status::method_not_allowed, "text/plain", "use POST\n");
+            return;
+        }
+        const CJsonAnswer result = HandleJsonRequest(*process, request.body(), access);
+        const http::status status =
+            result.status == kStatusOk          ? http::status::ok
+            : result.status == kStatusForbidden ? http::status::forbidden
+            : result.status == kStatusInternalError || result.status == kStatusStorageFailed
+                ? http::status::internal_server_error
+                : http::status::bad_request;
+        answer(status, "application/json", result.text);
+        return;
+    }
+    answer(http::status::not_found, "text/plain", "not found\n");
+}
+
+CWebServer::CWebServer(const std::string& bindAddress, std::uint32_t httpPort,
+                       std::weak_ptr<CProcess> process, VelmarHandle processHandle)
+    : m_impl(std::make_unique<CImpl>(bindAddress, httpPort, std::move(process), processHandle))
+{
+}
+
+CWebServer::~CWebServer() = default;
+
+void CWebServer::Stop(std::int32_t timeoutMs)
+{
+    m_impl->Stop(timeoutMs);
+}
+
+std::int32_t CWebServer::Status() const
+{
+    return m_impl->m_listening.load() ? 1 : 0;
+}
+
+VelmarHandle CWebServer::ProcessHandle() const
+{
+    return m_impl->m_processHandle;
+}
+
+std::uint16_t CWebServer::Port() const
+{
+    return m_impl->m_port;
+}
+
+void CWebServer::SetAppHealth(const std::string& health)
+{
+    std::lock_guard lock(m_impl->m_healthMutex);
+    m_impl->m_health = health;
+}
+
+std::string CWebServer::AppHealth() const
+{
+    return m_impl->Health();
+}
+} // namespace velmar::reflib

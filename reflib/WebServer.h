@@ -1,0 +1,47 @@
+#pragma once
+// The embedded HTTP server of a process (Boost.Beast over Asio, two I/O threads):
+//   GET  /        status page (processor name, settings, meters, application health)
+//   GET  /status  the same as JSON
+//   POST /json    a JSON request as for ProcessJson (JsonRequest.h); 200 on success, 400 with the
+//                 error answer otherwise (403 for a change asked by a read-only account)
+// Every request needs the account's HTTP Basic credentials unless unlogged access was granted
+// (AuthStore.h); otherwise the answer is 401. No TLS is built: an HTTPS port is accepted but not served.
+#include "library/ProcessingLibraryApi.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace velmar::reflib
+{
+class CProcess;
+
+class CWebServer
+{
+public:
+    // Listens on bindAddress:httpPort (no listener when httpPort is 0). Throws std::system_error when
+    // the address is invalid or the port cannot be bound (in use), std::invalid_argument for a port
+    // above 65535.
+    CWebServer(const std::string& bindAddress, std::uint32_t httpPort, std::weak_ptr<CProcess> process,
+               VelmarHandle processHandle);
+    // Stop(1000).
+    ~CWebServer();
+    CWebServer(const CWebServer&) = delete;
+    CWebServer& operator=(const CWebServer&) = delete;
+
+    // Closes the listener and all connections, waits up to timeoutMs for the requests in progress,
+    // then abandons them and joins the threads. Idempotent.
+    void Stop(std::int32_t timeoutMs);
+    // Bit 0: the HTTP listener runs. Bit 1 (HTTPS) is never set.
+    std::int32_t Status() const;
+    VelmarHandle ProcessHandle() const;
+    std::uint16_t Port() const;
+
+    void SetAppHealth(const std::string& health);
+    std::string AppHealth() const;
+
+private:
+    class CImpl;
+    std::unique_ptr<CImpl> m_impl;
+};
+} // namespace velmar::reflib
