@@ -179,11 +179,23 @@ TEST_F(GetOptLongTest, PosixlyCorrectStopsAtFirstNonOption)
     EXPECT_EQ(args.Order(), (std::vector<std::wstring>{L"prog", L"-v", L"word", L"-a"}));
 }
 
-TEST_F(GetOptLongTest, PlusPrefixAlsoStopsAtFirstNonOption)
+TEST_F(GetOptLongTest, OptionStringPrefixesAndSilence)
 {
-    CArgs args{L"prog", L"word", L"-a"};
-    EXPECT_EQ(ScanAll(args, L"+a"), (std::vector<Step>{}));
+    // '+' stops at the first non-option like POSIXLY_CORRECT.
+    CArgs plus{L"prog", L"word", L"-a"};
+    EXPECT_EQ(ScanAll(plus, L"+a"), (std::vector<Step>{}));
     EXPECT_EQ(m_scanner.Index(), 1);
+
+    // ':' silences the messages and tells a missing argument apart.
+    m_scanner.Reset();
+    CArgs colon{L"prog", L"-x", L"-r"};
+    EXPECT_EQ(ScanAll(colon, L":r:"), (std::vector<Step>{{'?', L"<null>"}, {':', L"<null>"}}));
+
+    m_scanner.Reset();
+    m_scanner.SetPrintErrors(false);
+    CArgs quiet{L"prog", L"-x", L"--ver"};
+    EXPECT_EQ(ScanAll(quiet), (std::vector<Step>(2, {'?', L"<null>"})));
+    EXPECT_EQ(m_errors, L"");
 }
 
 TEST_F(GetOptLongTest, EnvironmentIsReadWhenAScanBegins)
@@ -302,21 +314,6 @@ TEST_F(GetOptLongTest, OptionalArgumentsNeverTakeTheNextElement)
               (std::vector<Step>{{'l', L"<null>"}, {'l', L"4"}, {'o', L"<null>"}, {'o', L"6"}}));
     EXPECT_EQ(args.Order(),
               (std::vector<std::wstring>{L"prog", L"--level", L"--level=4", L"-o", L"-o6", L"3", L"5"}));
-}
-
-TEST_F(GetOptLongTest, LeadingColonSilencesAndReportsMissingArgument)
-{
-    CArgs args{L"prog", L"-x", L"-r"};
-    EXPECT_EQ(ScanAll(args, L":r:"), (std::vector<Step>{{'?', L"<null>"}, {':', L"<null>"}}));
-    EXPECT_EQ(m_errors, L"");
-}
-
-TEST_F(GetOptLongTest, PrintErrorsOffKeepsResults)
-{
-    m_scanner.SetPrintErrors(false);
-    CArgs args{L"prog", L"-x", L"--ver"};
-    EXPECT_EQ(ScanAll(args), (std::vector<Step>(2, {'?', L"<null>"})));
-    EXPECT_EQ(m_errors, L"");
 }
 
 TEST_F(GetOptLongTest, ResetStartsOverEvenInsideACluster)
