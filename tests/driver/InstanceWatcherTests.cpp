@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <random>
 #include <thread>
@@ -218,6 +219,47 @@ TEST_F(InstanceWatcherTest, DestructionWithoutStopUnregistersWithoutCallingTheOw
     }
     EXPECT_EQ(events.size(), 1u);
     EXPECT_EQ(cm.ActiveCount(), 0u);
+}
+
+// The owner is still busy with an arrival when the removal of the same link comes in: the removal
+// is reported after the arrival, not in the middle of it.
+TEST_F(InstanceWatcherTest, ARemovalWaitsForTheArrivalOfTheSameLinkToBeReported)
+{
+    class CSlowArrivalWatcher : public CRecordingWatcher
+    {
+    public:
+        void OnArrival(const wchar_t* link) override
+        {
+            SetEvent(entered);
+            WaitForSingleObject(release, 20000);
+            CRecordingWatcher::OnArrival(link);
+        }
+        HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ~CSlowArrivalWatcher() override
+        {
+            Stop();
+            CloseHandle(entered);
+            CloseHandle(release);
+        }
+    };
+
+    cm.SetInterfaces({kLinkA});
+    CSlowArrivalWatcher watcher;
+    SetEvent(watcher.release);
+    ASSERT_TRUE(watcher.Start());
+    ResetEvent(watcher.release);
+    ResetEvent(watcher.entered);
+    auto& registration = cm.At(0);
+
+    std::thread arrival([&] { cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkB); });
+    ASSERT_EQ(WaitForSingleObject(watcher.entered, 20000), WAIT_OBJECT_0);
+    std::thread removal([&] { cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, kLinkB); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SetEvent(watcher.release);
+    arrival.join();
+    removal.join();
+    EXPECT_EQ(watcher.History()[kLinkB], L"ARD");
 }
 
 // Arrivals and removals of many links from several threads while Stop runs: every link's history is
