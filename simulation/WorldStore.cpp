@@ -1,0 +1,502 @@
+#include "simulation/WorldStore.h"
+
+#include "simulation/DeviceNames.h"
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace simulation
+{
+
+namespace
+{
+
+constexpr wchar_t kLockName[] = L"OrvaneDeviceWorld.Lock";
+
+HANDLE LockHandle()
+{
+    // One handle for the process, kept until it ends; the mutex object lives as long as any process
+    // holds a handle to it.
+    static HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kLockName);
+    return mutex;
+}
+
+// An open registry key below the world root, closed on destruction.
+class CKey
+{
+public:
+    CKey(const std::wstring& sub, bool create)
+    {
+        const std::wstring path =
+            sub.empty() ? std::wstring(kWorldKey) : std::wstring(kWorldKey) + L"\\" + sub;
+        LSTATUS status =
+            create ? ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                                       nullptr, &m_key, nullptr)
+                   : ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WRITE, &m_key);
+        if (status != ERROR_SUCCESS)
+            m_key = nullptr;
+    }
+    ~CKey()
+    {
+        if (m_key)
+            ::RegCloseKey(m_key);
+    }
+    CKey(const CKey&) = delete;
+    CKey& operator=(const CKey&) = delete;
+    explicit operator bool() const { return m_key != nullptr; }
+    HKEY Get() const { return m_key; }
+
+    DWORD Dword(const wchar_t* name, DWORD fallback = 0) const
+    {
+        DWORD value = 0;
+        DWORD size = sizeof(value);
+        if (!m_key ||
+            ::RegGetValueW(m_key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+            return fallback;
+        return value;
+    }
+    void SetDword(const wchar_t* name, DWORD value) const
+    {
+        if (m_key)
+            ::RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    }
+    std::vector<BYTE> Raw(const wchar_t* name, DWORD flags) const
+    {
+        DWORD size = 0;
+        if (!m_key || ::RegGetValueW(m_key, nullptr, name, flags, nullptr, nullptr, &size) != ERROR_SUCCESS)
+            return {};
+        std::vector<BYTE> data(size + sizeof(wchar_t) * 2);
+        size = static_cast<DWORD>(data.size());
+        if (::RegGetValueW(m_key, nullptr, name, flags, nullptr, data.data(), &size) != ERROR_SUCCESS)
+            return {};
+        data.resize(size);
+        return data;
+    }
+    std::optional<std::wstring> String(const wchar_t* name) const
+    {
+        DWORD size = 0;
+        if (!m_key ||
+            ::RegGetValueW(m_key, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+        size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        if (::RegGetValueW(m_key, nullptr, name, RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS)
+            return std::nullopt;
+        text.resize(wcslen(text.c_str()));
+        return text;
+    }
+    void SetString(const wchar_t* name, const std::wstring& value) const
+    {
+        if (m_key)
+            ::RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+    std::vector<std::wstring> MultiString(const wchar_t* name) const
+    {
+        const auto raw = Raw(name, RRF_RT_REG_MULTI_SZ);
+        std::vector<std::wstring> out;
+        const auto* p = reinterpret_cast<const wchar_t*>(raw.data());
+        const size_t count = raw.size() / sizeof(wchar_t);
+        size_t i = 0;
+        while (i < count && p[i] != L'\0')
+        {
+            std::wstring item(p + i);
+            i += item.size() + 1;
+            out.push_back(std::move(item));
+        }
+        return out;
+    }
+    void SetMultiString(const wchar_t* name, const std::vector<std::wstring>& values) const
+    {
+        std::wstring block;
+        for (const auto& v : values)
+            block += v + L'\0';
+        block += L'\0';
+        if (m_key)
+            ::RegSetValueExW(m_key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(block.data()),
+                             static_cast<DWORD>(block.size() * sizeof(wchar_t)));
+    }
+    std::vector<std::wstring> SubKeys() const
+    {
+        std::vector<std::wstring> names;
+        for (DWORD i = 0; m_key; ++i)
+        {
+            wchar_t name[256];
+            DWORD length = 256;
+            if (::RegEnumKeyExW(m_key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            names.emplace_back(name, length);
+        }
+        return names;
+    }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+std::wstring DeviceKey(const std::wstring& instanceId)
+{
+    return L"Devices\\" + ToUpper(HashForm(instanceId));
+}
+
+std::wstring NewGuidText()
+{
+    GUID guid{};
+    if (FAILED(::CoCreateGuid(&guid)))
+        throw std::runtime_error("CoCreateGuid failed");
+    wchar_t text[64];
+    ::StringFromGUID2(guid, text, 64);
+    return ToLower(text);
+}
+
+DeviceRecord ReadDevice(const CKey& key)
+{
+    DeviceRecord r;
+    r.instanceId = key.String(L"InstanceId").value_or(L"");
+    r.state = static_cast<DeviceState>(key.Dword(L"State"));
+    r.hardwareIds = key.MultiString(L"HardwareId");
+    r.setupClass = key.String(L"SetupClass").value_or(L"");
+    r.captureEndpoint = key.String(L"CaptureEndpoint").value_or(L"");
+    r.renderEndpoint = key.String(L"RenderEndpoint").value_or(L"");
+    const auto events = key.Raw(L"HandleEvents", RRF_RT_REG_BINARY);
+    r.handleEvents.resize(events.size() / sizeof(DWORD));
+    std::copy_n(events.data(), r.handleEvents.size() * sizeof(DWORD),
+                reinterpret_cast<BYTE*>(r.handleEvents.data()));
+    r.vetoedQuery = key.Dword(L"VetoedQuery");
+    r.removeRequestKind = key.Dword(L"RemoveRequestKind");
+    r.removeRequestSeq = key.Dword(L"RemoveRequestSeq");
+    r.removeResult = key.Dword(L"RemoveResult");
+    r.removeResultSeq = key.Dword(L"RemoveResultSeq");
+    r.shortReadRequests = key.Dword(L"ShortReadRequests");
+    r.index = key.Dword(L"Index");
+    return r;
+}
+
+} // namespace
+
+CWorldLock::CWorldLock()
+{
+    const DWORD result = ::WaitForSingleObject(LockHandle(), INFINITE);
+    // WAIT_ABANDONED: a process died holding it; the store is still consistent value by value.
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED)
+        throw std::runtime_error("device world lock failed");
+}
+
+CWorldLock::~CWorldLock()
+{
+    ::ReleaseMutex(LockHandle());
+}
+
+namespace store
+{
+
+void Reset()
+{
+    CWorldLock lock;
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kWorldKey);
+    CKey root(L"", true);
+    root.SetDword(L"Generation", 1);
+}
+
+void Bump()
+{
+    CWorldLock lock;
+    CKey root(L"", true);
+    root.SetDword(L"Generation", root.Dword(L"Generation") + 1);
+}
+
+DWORD Generation()
+{
+    CKey root(L"", false);
+    return root.Dword(L"Generation");
+}
+
+std::vector<DeviceRecord> Devices()
+{
+    CWorldLock lock;
+    std::vector<DeviceRecord> out;
+    CKey devices(L"Devices", false);
+    for (const auto& name : devices.SubKeys())
+    {
+        CKey key(L"Devices\\" + name, false);
+        if (key)
+            out.push_back(ReadDevice(key));
+    }
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.index < b.index; });
+    return out;
+}
+
+std::optional<DeviceRecord> Find(const std::wstring& instanceId)
+{
+    if (instanceId.empty() || instanceId.size() > 200)
+        return std::nullopt;
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    if (!key)
+        return std::nullopt;
+    return ReadDevice(key);
+}
+
+std::wstring ReserveInstanceId(const std::wstring& enumeratorName)
+{
+    CWorldLock lock;
+    CKey root(L"", true);
+    DWORD index = root.Dword(L"NextIndex");
+    std::wstring id = InstanceIdForIndex(enumeratorName, index);
+    while (CKey(DeviceKey(id), false))
+        id = InstanceIdForIndex(enumeratorName, ++index);
+    root.SetDword(L"NextIndex", index + 1);
+    return id;
+}
+
+bool RegisterDevice(const std::wstring& id, const std::vector<std::wstring>& hardwareIds,
+                    const std::wstring& setupClass)
+{
+    CWorldLock lock;
+    if (CKey(DeviceKey(id), false))
+        return false;
+    const std::wstring capture = CaptureEndpointId(NewGuidText());
+    const std::wstring render = RenderEndpointId(NewGuidText());
+    CKey key(DeviceKey(id), true);
+    if (!key)
+        throw std::runtime_error("cannot create the device record");
+    const size_t digits = id.find_last_of(L'\\');
+    key.SetString(L"InstanceId", id);
+    key.SetDword(L"Index", static_cast<DWORD>(std::wcstoul(id.c_str() + digits + 1, nullptr, 10)));
+    key.SetDword(L"State", static_cast<DWORD>(DeviceState::Registered));
+    key.SetMultiString(L"HardwareId", hardwareIds);
+    key.SetString(L"SetupClass", setupClass);
+    key.SetString(L"CaptureEndpoint", capture);
+    key.SetString(L"RenderEndpoint", render);
+    const struct
+    {
+        const std::wstring& id;
+        DWORD flow;
+        const wchar_t* description;
+    } endpoints[] = {{capture, 1, L"Microphone"}, {render, 0, L"Speakers"}};
+    for (const auto& e : endpoints)
+    {
+        CKey ep(L"Endpoints\\" + e.id, true);
+        ep.SetString(L"Device", id);
+        ep.SetDword(L"Flow", e.flow);
+        ep.SetDword(L"State", 1); // DEVICE_STATE_ACTIVE
+        // PKEY_Device_DeviceDesc
+        ep.SetString(L"{A45C254E-DF1C-4EFD-8020-67D146A850E0},2", e.description);
+    }
+    return true;
+}
+
+std::wstring CreateDevice(const std::wstring& enumeratorName, const std::vector<std::wstring>& hardwareIds,
+                          const std::wstring& setupClass)
+{
+    CWorldLock lock;
+    const std::wstring id = ReserveInstanceId(enumeratorName);
+    RegisterDevice(id, hardwareIds, setupClass);
+    return id;
+}
+
+void SetHardwareIds(const std::wstring& instanceId, const std::vector<std::wstring>& hardwareIds)
+{
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    key.SetMultiString(L"HardwareId", hardwareIds);
+}
+
+bool SetState(const std::wstring& instanceId, DeviceState state)
+{
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    if (!key)
+        return false;
+    key.SetDword(L"State", static_cast<DWORD>(state));
+    return true;
+}
+
+DWORD PostHandleEvents(const std::wstring& instanceId, const std::vector<DWORD>& actions)
+{
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    if (!key)
+        return 0;
+    auto events = key.Raw(L"HandleEvents", RRF_RT_REG_BINARY);
+    for (DWORD action : actions)
+    {
+        const auto* p = reinterpret_cast<const BYTE*>(&action);
+        events.insert(events.end(), p, p + sizeof(action));
+    }
+    ::RegSetValueExW(key.Get(), L"HandleEvents", 0, REG_BINARY, events.data(),
+                     static_cast<DWORD>(events.size()));
+    return static_cast<DWORD>(events.size() / sizeof(DWORD));
+}
+
+void RecordVeto(const std::wstring& instanceId, DWORD queryPosition)
+{
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    key.SetDword(L"VetoedQuery", queryPosition);
+}
+
+DWORD RequestRemoval(const std::wstring& instanceId, DWORD kind)
+{
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    if (!key)
+        return 0;
+    const DWORD seq = key.Dword(L"RemoveRequestSeq") + 1;
+    key.SetDword(L"RemoveRequestKind", kind);
+    key.SetDword(L"RemoveRequestSeq", seq);
+    return seq;
+}
+
+void AnswerRemoval(const std::wstring& instanceId, DWORD seq, DWORD result)
+{
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    key.SetDword(L"RemoveResult", result);
+    key.SetDword(L"RemoveResultSeq", seq);
+}
+
+void RequestShortRead(const std::wstring& instanceId)
+{
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    key.SetDword(L"ShortReadRequests", key.Dword(L"ShortReadRequests") + 1);
+}
+
+void PublishStatistics(const std::wstring& instanceId, const DeviceStatistics& s)
+{
+    CKey key(DeviceKey(instanceId), false);
+    if (!key)
+        return;
+    key.SetDword(L"Stats.Connections", s.connections);
+    key.SetDword(L"Stats.BlocksRead", s.blocksRead);
+    key.SetDword(L"Stats.BlocksWritten", s.blocksWritten);
+    key.SetDword(L"Stats.LateBlocks", s.lateBlocks);
+    key.SetDword(L"Stats.ShortReadsInjected", s.shortReadsInjected);
+    key.SetDword(L"Stats.BlocksChecked", s.blocksChecked);
+    key.SetDword(L"Stats.Mismatches", s.mismatches);
+    key.SetDword(L"Stats.FirstMismatchBlock", static_cast<DWORD>(s.firstMismatchBlock));
+    key.SetDword(L"Stats.FirstMismatchFrame", static_cast<DWORD>(s.firstMismatchFrame));
+}
+
+std::optional<DeviceStatistics> ReadStatistics(const std::wstring& instanceId)
+{
+    CKey key(DeviceKey(instanceId), false);
+    if (!key)
+        return std::nullopt;
+    DeviceStatistics s;
+    s.connections = key.Dword(L"Stats.Connections");
+    s.blocksRead = key.Dword(L"Stats.BlocksRead");
+    s.blocksWritten = key.Dword(L"Stats.BlocksWritten");
+    s.lateBlocks = key.Dword(L"Stats.LateBlocks");
+    s.shortReadsInjected = key.Dword(L"Stats.ShortReadsInjected");
+    s.blocksChecked = key.Dword(L"Stats.BlocksChecked");
+    s.mismatches = key.Dword(L"Stats.Mismatches");
+    s.firstMismatchBlock = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchBlock", 0xFFFFFFFF));
+    s.firstMismatchFrame = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchFrame", 0xFFFFFFFF));
+    return s;
+}
+
+std::vector<EndpointRecord> Endpoints()
+{
+    CWorldLock lock;
+    std::vector<EndpointRecord> out;
+    CKey endpoints(L"Endpoints", false);
+    for (const auto& name : endpoints.SubKeys())
+    {
+        CKey key(L"Endpoints\\" + name, false);
+        out.push_back({name, key.String(L"Device").value_or(L""), key.Dword(L"Flow"), key.Dword(L"State")});
+    }
+    return out;
+}
+
+std::optional<EndpointRecord> FindEndpoint(const std::wstring& endpointId)
+{
+    if (endpointId.empty() || endpointId.find(L'\\') != std::wstring::npos)
+        return std::nullopt;
+    CWorldLock lock;
+    // Registry key names ignore letter case, endpoint ids do not: check the stored spelling.
+    CKey endpoints(L"Endpoints", false);
+    for (const auto& name : endpoints.SubKeys())
+    {
+        if (name == endpointId)
+        {
+            CKey key(L"Endpoints\\" + name, false);
+            return EndpointRecord{name, key.String(L"Device").value_or(L""), key.Dword(L"Flow"),
+                                  key.Dword(L"State")};
+        }
+    }
+    return std::nullopt;
+}
+
+bool SetEndpointState(const std::wstring& endpointId, DWORD state)
+{
+    if (!FindEndpoint(endpointId))
+        return false;
+    CWorldLock lock;
+    CKey key(L"Endpoints\\" + endpointId, false);
+    key.SetDword(L"State", state);
+    return true;
+}
+
+std::optional<std::wstring> EndpointProperty(const std::wstring& endpointId, const std::wstring& keyText)
+{
+    if (!FindEndpoint(endpointId))
+        return std::nullopt;
+    CKey key(L"Endpoints\\" + endpointId, false);
+    return key.String(keyText.c_str());
+}
+
+bool SetEndpointProperty(const std::wstring& endpointId, const std::wstring& keyText,
+                         const std::wstring& value)
+{
+    if (!FindEndpoint(endpointId))
+        return false;
+    CWorldLock lock;
+    CKey key(L"Endpoints\\" + endpointId, false);
+    key.SetString(keyText.c_str(), value);
+    return true;
+}
+
+std::vector<std::pair<std::wstring, std::wstring>> EndpointProperties(const std::wstring& endpointId)
+{
+    std::vector<std::pair<std::wstring, std::wstring>> out;
+    if (!FindEndpoint(endpointId))
+        return out;
+    CKey key(L"Endpoints\\" + endpointId, false);
+    for (DWORD i = 0;; ++i)
+    {
+        wchar_t name[256];
+        DWORD length = 256;
+        DWORD type = 0;
+        if (::RegEnumValueW(key.Get(), i, name, &length, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (type == REG_SZ && name[0] == L'{')
+            out.emplace_back(name, key.String(name).value_or(L""));
+    }
+    return out;
+}
+
+DWORD InstallSetting(const std::wstring& name)
+{
+    CKey key(L"Install", false);
+    return key.Dword(name.c_str());
+}
+
+void SetInstallSetting(const std::wstring& name, DWORD value)
+{
+    CWorldLock lock;
+    CKey key(L"Install", true);
+    key.SetDword(name.c_str(), value);
+}
+
+void ClearInstallSettings()
+{
+    CWorldLock lock;
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kWorldKey) + L"\\Install").c_str());
+}
+
+} // namespace store
+} // namespace simulation

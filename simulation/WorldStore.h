@@ -1,0 +1,89 @@
+#pragma once
+// The state of the device world that every process reaches: a registry key of its own,
+// HKLM\SOFTWARE\OrvaneDeviceWorld, guarded by a named mutex. Every change that watchers must see
+// increments the root value "Generation", which wakes the registry watches of all processes.
+//
+//   Generation, NextIndex            DWORD
+//   Devices\<ROOT#MEDIA#0000>\...    one key per device (see DeviceRecord), "Stats.*" values
+//   Endpoints\<endpoint id>\...      Device, Flow, State, and "{fmtid},pid" string properties
+//   Install\...                      configured outcomes of the installation services
+#include "simulation/DeviceRecord.h"
+#include "simulation/DeviceStatistics.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+namespace simulation
+{
+
+inline constexpr wchar_t kWorldKey[] = L"SOFTWARE\\OrvaneDeviceWorld";
+
+// Holds the world's named mutex (cross-process, re-entrant within a thread).
+class CWorldLock
+{
+public:
+    CWorldLock();
+    ~CWorldLock();
+    CWorldLock(const CWorldLock&) = delete;
+    CWorldLock& operator=(const CWorldLock&) = delete;
+};
+
+struct EndpointRecord
+{
+    std::wstring id;
+    std::wstring device; // instance id
+    DWORD flow = 0;      // EDataFlow: 0 render, 1 capture
+    DWORD state = 1;     // DEVICE_STATE_* as configured (the device must also be started)
+};
+
+namespace store
+{
+
+// Deletes the whole world (tests start from nothing).
+void Reset();
+// Wakes every watcher in every process.
+void Bump();
+DWORD Generation();
+
+std::vector<DeviceRecord> Devices();
+std::optional<DeviceRecord> Find(const std::wstring& instanceId); // letter case ignored
+
+// Gives out the next free instance id for "ROOT\<name>\nnnn" (never given out twice).
+std::wstring ReserveInstanceId(const std::wstring& enumeratorName);
+// Creates a device record in state Registered with its two endpoints; false when it exists.
+bool RegisterDevice(const std::wstring& instanceId, const std::vector<std::wstring>& hardwareIds,
+                    const std::wstring& setupClass);
+// Both of the above; returns the instance id.
+std::wstring CreateDevice(const std::wstring& enumeratorName, const std::vector<std::wstring>& hardwareIds,
+                          const std::wstring& setupClass);
+void SetHardwareIds(const std::wstring& instanceId, const std::vector<std::wstring>& hardwareIds);
+bool SetState(const std::wstring& instanceId, DeviceState state);
+// Appends device-handle notifications; returns the 1-based position of the last one.
+DWORD PostHandleEvents(const std::wstring& instanceId, const std::vector<DWORD>& actions);
+void RecordVeto(const std::wstring& instanceId, DWORD queryPosition);
+
+DWORD RequestRemoval(const std::wstring& instanceId, DWORD kind); // returns the request number
+void AnswerRemoval(const std::wstring& instanceId, DWORD seq, DWORD result);
+void RequestShortRead(const std::wstring& instanceId);
+
+void PublishStatistics(const std::wstring& instanceId, const DeviceStatistics& stats);
+std::optional<DeviceStatistics> ReadStatistics(const std::wstring& instanceId);
+
+std::vector<EndpointRecord> Endpoints();
+std::optional<EndpointRecord> FindEndpoint(const std::wstring& endpointId); // exact id
+bool SetEndpointState(const std::wstring& endpointId, DWORD state);
+std::optional<std::wstring> EndpointProperty(const std::wstring& endpointId, const std::wstring& keyText);
+bool SetEndpointProperty(const std::wstring& endpointId, const std::wstring& keyText,
+                         const std::wstring& value);
+std::vector<std::pair<std::wstring, std::wstring>> EndpointProperties(const std::wstring& endpointId);
+
+// Installation settings: DWORD values under Install (missing = 0).
+DWORD InstallSetting(const std::wstring& name);
+void SetInstallSetting(const std::wstring& name, DWORD value);
+void ClearInstallSettings();
+
+} // namespace store
+} // namespace simulation
