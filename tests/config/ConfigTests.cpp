@@ -199,7 +199,7 @@ TEST_F(ConfigTest, GlobalPasswordReadsAreNeverTornWhileReloading)
                 ++reads;
             }
         });
-    for (int i = 0; i < 200; ++i)
+    for (int i = 0; i < 1000; ++i)
     {
         testreg::SetString(kParameters, L"AdminPassword", (i % 2 == 0) ? second : first);
         EXPECT_TRUE(config.ReloadGlobalParameters());
