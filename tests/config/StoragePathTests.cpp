@@ -94,21 +94,6 @@ TEST_F(StoragePathTest, NoApplicationDataFolderFailsTheConstruction)
     EXPECT_FALSE(testreg::KeyExists(testreg::kProductPath)); // the registry is not touched
 }
 
-TEST_F(StoragePathTest, AFileInPlaceOfTheMakerFolderIsAFileSystemError)
-{
-    std::ofstream(kMakerFolder) << "not a folder";
-    try
-    {
-        CreateStorageRoot(kRoot);
-        FAIL() << "no exception";
-    }
-    catch (const fs::filesystem_error& error)
-    {
-        EXPECT_EQ(error.path1().wstring(), kRoot.wstring()) << error.what();
-    }
-    fs::remove(kMakerFolder);
-}
-
 TEST_F(StoragePathTest, PrepareInstanceStorageCreatesOrLogsAndGoesOn)
 {
     CreateStorageRoot(kRoot);
