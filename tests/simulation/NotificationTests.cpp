@@ -1,0 +1,241 @@
+// Interface arrival and removal, the interface list, and the removal protocol seen by a handle holder.
+#include "WorldTestSupport.h"
+
+#include "simulation/DeviceControl.h"
+#include "simulation/DeviceWorld.h"
+#include "simulation/WorldStore.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+
+using namespace simulation;
+using namespace worldtest;
+
+namespace
+{
+
+class NotificationTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ResetWorld();
+        WorldOptions options;
+        options.removalWaitMs = 300;
+        world = std::make_unique<CDeviceWorld>(options);
+        ASSERT_TRUE(world->Start());
+    }
+    void TearDown() override { world.reset(); }
+
+    std::unique_ptr<CDeviceWorld> world;
+};
+
+using Actions = std::vector<int>;
+
+} // namespace
+
+TEST_F(NotificationTest, PresentDevicesAreListedAndChangesAreDelivered)
+{
+    const std::wstring a = AddDevice();
+    const std::wstring b = AddDevice();
+    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{LinkForInstance(a), LinkForInstance(b)}));
+
+    CNotificationLog log;
+    HCMNOTIFICATION registration = RegisterInterfaces(log);
+    ASSERT_NE(registration, nullptr);
+    const std::wstring c = AddDevice();
+    ASSERT_TRUE(
+        WaitUntil([&] { return log.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, LinkForInstance(c)); }));
+    EXPECT_EQ(RequestRemoval(a, RemovalKind::Orderly), RemovalOutcome::Removed);
+    ASSERT_TRUE(
+        WaitUntil([&] { return log.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, LinkForInstance(a)); }));
+    // Devices present before the registration are not reported again.
+    EXPECT_EQ(log.Actions(),
+              (Actions{CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL}));
+    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{LinkForInstance(b), LinkForInstance(c)}));
+    EXPECT_EQ(driver::Devices().CM_Unregister_Notification(registration), static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(driver::Devices().CM_Unregister_Notification(registration),
+              static_cast<CONFIGRET>(CR_INVALID_POINTER));
+}
+
+TEST_F(NotificationTest, InterfaceListSizesAndSmallBuffers)
+{
+    GUID cls = kInterfaceClass;
+    ULONG length = 0;
+    ASSERT_EQ(driver::Devices().CM_Get_Device_Interface_List_SizeW(&length, &cls, nullptr, 0),
+              static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(length, 1u); // an empty list is its terminator alone
+    const std::wstring a = AddDevice();
+    AddDevice();
+    ASSERT_EQ(driver::Devices().CM_Get_Device_Interface_List_SizeW(&length, &cls, nullptr, 0),
+              static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(length, 2 * (LinkForInstance(a).size() + 1) + 1);
+    std::vector<wchar_t> buffer(length);
+    EXPECT_EQ(driver::Devices().CM_Get_Device_Interface_ListW(&cls, nullptr, buffer.data(), length - 1, 0),
+              static_cast<CONFIGRET>(CR_BUFFER_SMALL));
+    ASSERT_EQ(driver::Devices().CM_Get_Device_Interface_ListW(&cls, nullptr, buffer.data(), length, 0),
+              static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(buffer[length - 1], L'\0');
+    EXPECT_EQ(buffer[length - 2], L'\0');
+    // Another class has no interfaces; one device's list holds its own link only.
+    GUID other = {0x1, 0x2, 0x3, {0, 0, 0, 0, 0, 0, 0, 4}};
+    EXPECT_EQ(driver::Devices().CM_Get_Device_Interface_List_SizeW(&length, &other, nullptr, 0),
+              static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(length, 1u);
+    std::wstring deviceId = a;
+    EXPECT_EQ(driver::Devices().CM_Get_Device_Interface_List_SizeW(&length, &cls, deviceId.data(), 0),
+              static_cast<CONFIGRET>(CR_SUCCESS));
+    EXPECT_EQ(length, LinkForInstance(a).size() + 2);
+}
+
+TEST_F(NotificationTest, QueryRemoveThenRemoveCompleteWhenTheHolderCloses)
+{
+    const std::wstring id = AddDevice();
+    CHostChannel host(OpenChannel(id));
+    ASSERT_TRUE(host.IsOpen());
+    CNotificationLog interfaces;
+    HCMNOTIFICATION interfaceRegistration = RegisterInterfaces(interfaces);
+    CNotificationLog handle;
+    std::atomic<bool> queried{false};
+    handle.reply = [&](CM_NOTIFY_ACTION action)
+    {
+        if (action == CM_NOTIFY_ACTION_DEVICEQUERYREMOVE)
+            queried = true;
+        return static_cast<DWORD>(ERROR_SUCCESS);
+    };
+    HCMNOTIFICATION handleRegistration = RegisterHandle(handle, host.Handle());
+    ASSERT_NE(handleRegistration, nullptr);
+
+    auto removal = std::async(std::launch::async, [&] { return RequestRemoval(id, RemovalKind::Orderly); });
+    ASSERT_TRUE(WaitUntil([&] { return queried.load(); }));
+    host.Close();
+    EXPECT_EQ(removal.get(), RemovalOutcome::Removed);
+    ASSERT_TRUE(WaitUntil([&] { return interfaces.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL); }));
+    EXPECT_EQ(handle.Actions(),
+              (Actions{CM_NOTIFY_ACTION_DEVICEQUERYREMOVE, CM_NOTIFY_ACTION_DEVICEREMOVEPENDING,
+                       CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE}));
+    EXPECT_TRUE(PresentLinks().empty());
+    EXPECT_EQ(OpenChannel(id), INVALID_HANDLE_VALUE);
+    driver::Devices().CM_Unregister_Notification(handleRegistration);
+    driver::Devices().CM_Unregister_Notification(interfaceRegistration);
+}
+
+TEST_F(NotificationTest, AVetoOrAKeptHandleFailsTheQueryAndTheDeviceStaysUsable)
+{
+    const std::wstring id = AddDevice();
+    for (const bool veto : {true, false})
+    {
+        CHostChannel host(OpenChannel(id));
+        ASSERT_TRUE(host.IsOpen()) << veto;
+        CNotificationLog handle;
+        handle.reply = [&](CM_NOTIFY_ACTION action)
+        {
+            return static_cast<DWORD>(veto && action == CM_NOTIFY_ACTION_DEVICEQUERYREMOVE ? ERROR_CANCELLED
+                                                                                           : ERROR_SUCCESS);
+        };
+        HCMNOTIFICATION registration = RegisterHandle(handle, host.Handle());
+        ASSERT_NE(registration, nullptr);
+        EXPECT_EQ(RequestRemoval(id, RemovalKind::Orderly), RemovalOutcome::Vetoed);
+        ASSERT_TRUE(WaitUntil([&] { return handle.Actions().size() == 2; }));
+        EXPECT_EQ(handle.Actions(),
+                  (Actions{CM_NOTIFY_ACTION_DEVICEQUERYREMOVE, CM_NOTIFY_ACTION_DEVICEQUERYREMOVEFAILED}));
+        EXPECT_EQ(PresentLinks().size(), 1u);
+        std::vector<int32_t> out(480, 0);
+        std::vector<int32_t> in(480);
+        EXPECT_TRUE(host.Cycle(out, in)) << veto;
+        driver::Devices().CM_Unregister_Notification(registration);
+    }
+}
+
+TEST_F(NotificationTest, TheWorldCanVetoAfterTheHolderLetGo)
+{
+    const std::wstring id = AddDevice();
+    CHostChannel host(OpenChannel(id));
+    CNotificationLog handle;
+    std::atomic<bool> queried{false};
+    handle.reply = [&](CM_NOTIFY_ACTION action)
+    {
+        queried = queried || action == CM_NOTIFY_ACTION_DEVICEQUERYREMOVE;
+        return static_cast<DWORD>(ERROR_SUCCESS);
+    };
+    HCMNOTIFICATION registration = RegisterHandle(handle, host.Handle());
+    auto removal = std::async(std::launch::async, [&] { return RequestRemoval(id, RemovalKind::WorldVeto); });
+    ASSERT_TRUE(WaitUntil([&] { return queried.load(); }));
+    host.Close();
+    EXPECT_EQ(removal.get(), RemovalOutcome::Vetoed);
+    ASSERT_TRUE(WaitUntil([&] { return handle.Actions().size() == 2; }));
+    EXPECT_EQ(handle.Actions().back(), CM_NOTIFY_ACTION_DEVICEQUERYREMOVEFAILED);
+    CHostChannel reopened(OpenChannel(id));
+    EXPECT_TRUE(reopened.IsOpen());
+    driver::Devices().CM_Unregister_Notification(registration);
+}
+
+TEST_F(NotificationTest, SurpriseRemovalBreaksTheChannelWithoutAQuery)
+{
+    const std::wstring id = AddDevice();
+    CHostChannel host(OpenChannel(id));
+    ASSERT_TRUE(host.IsOpen());
+    CNotificationLog interfaces;
+    HCMNOTIFICATION interfaceRegistration = RegisterInterfaces(interfaces);
+    CNotificationLog handle;
+    HCMNOTIFICATION handleRegistration = RegisterHandle(handle, host.Handle());
+    std::vector<int32_t> in(480);
+    auto read = std::async(std::launch::async,
+                           [&]
+                           {
+                               DWORD error = 0;
+                               return std::make_pair(host.Transfer(false, in.data(), 480 * 4, &error), error);
+                           });
+    EXPECT_EQ(read.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    EXPECT_EQ(RequestRemoval(id, RemovalKind::Surprise), RemovalOutcome::Removed);
+    const auto [bytes, error] = read.get();
+    EXPECT_EQ(bytes, -1);
+    EXPECT_TRUE(error == ERROR_PIPE_NOT_CONNECTED || error == ERROR_BROKEN_PIPE) << error;
+    ASSERT_TRUE(WaitUntil([&] { return interfaces.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL); }));
+    EXPECT_EQ(handle.Actions(), (Actions{CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE}));
+    driver::Devices().CM_Unregister_Notification(handleRegistration);
+    driver::Devices().CM_Unregister_Notification(interfaceRegistration);
+}
+
+TEST_F(NotificationTest, UnregisterWaitsForTheCallbackInProgress)
+{
+    for (int round = 0; round < 3; ++round)
+    {
+        std::atomic<bool> entered{false};
+        std::atomic<bool> finished{false};
+        CNotificationLog log;
+        log.reply = [&](CM_NOTIFY_ACTION)
+        {
+            entered = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            finished = true;
+            return static_cast<DWORD>(ERROR_SUCCESS);
+        };
+        HCMNOTIFICATION registration = RegisterInterfaces(log);
+        ASSERT_NE(registration, nullptr);
+        AddDevice();
+        ASSERT_TRUE(WaitUntil([&] { return entered.load(); }));
+        EXPECT_EQ(driver::Devices().CM_Unregister_Notification(registration),
+                  static_cast<CONFIGRET>(CR_SUCCESS));
+        EXPECT_TRUE(finished.load()) << round;
+    }
+}
+
+TEST_F(NotificationTest, RegistrationArgumentsAreChecked)
+{
+    CNotificationLog log;
+    CM_NOTIFY_FILTER filter{};
+    filter.cbSize = sizeof(filter) - 4;
+    HCMNOTIFICATION handle = nullptr;
+    EXPECT_EQ(driver::Devices().CM_Register_Notification(&filter, &log, &CNotificationLog::Callback, &handle),
+              static_cast<CONFIGRET>(CR_INVALID_STRUCTURE_SIZE));
+    filter.cbSize = sizeof(filter);
+    EXPECT_EQ(driver::Devices().CM_Register_Notification(&filter, &log, nullptr, &handle),
+              static_cast<CONFIGRET>(CR_INVALID_POINTER));
+    // A handle that is not a device's.
+    HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(RegisterHandle(log, event), nullptr);
+    ::CloseHandle(event);
+}
