@@ -1,5 +1,6 @@
 #include "driver/DeviceChildren.h"
 
+#include "config/InstanceId.h"
 #include "diagnostics/Log.h"
 #include "driver/Devices.h"
 #include "platform/SystemError.h"
@@ -14,24 +15,6 @@ namespace
 constexpr DEVPROPKEY kDeviceChildrenKey{
     {0x4340a6c5, 0x93fa, 0x4706, {0x97, 0x2c, 0x7b, 0x64, 0x80, 0x08, 0xa5, 0xa7}}, 9};
 constexpr DWORD kChildrenBufferBytes = 1024;
-
-// The instance id of an interface link: without the four-character prefix, cut before the last "#{",
-// every "\" written as "#".
-std::wstring InstanceIdFromPath(const std::wstring& path)
-{
-    std::wstring id = path;
-    if (id.size() > 4)
-    {
-        id.erase(0, 4);
-        const std::size_t guid = id.rfind(L"#{");
-        if (guid != std::wstring::npos)
-        {
-            id.erase(guid);
-        }
-    }
-    std::replace(id.begin(), id.end(), L'\\', L'#');
-    return id;
-}
 
 // Owns a device information set.
 class CDeviceInfoSet
