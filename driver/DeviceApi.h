@@ -14,6 +14,11 @@
 #include <newdev.h>
 #include <objbase.h>
 
+// setupapi.h defines LogSeverity as a macro, which would rename velmar::LogSeverity.
+#ifdef LogSeverity
+#undef LogSeverity
+#endif
+
 namespace driver
 {
 
