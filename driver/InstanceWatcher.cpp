@@ -55,7 +55,8 @@ bool CInstanceWatcher::Start()
         Stop();
         return false;
     }
-    if (length == 0)
+    // An empty list is reported with length 1 (its terminating NUL alone); 0 is taken the same way.
+    if (length <= 1)
     {
         VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size : None found";
         return false;

@@ -160,7 +160,8 @@ CONFIGRET WINAPI CFakeConfigManager::ListSize(PULONG length, LPGUID interfaceCla
         SetLastError(self.sizeLastError);
         return self.sizeResult;
     }
-    *length = static_cast<ULONG>(self.m_list.size() <= 1 ? 0 : self.m_list.size());
+    // Like the system: an empty list still has its terminating NUL, so its length is 1.
+    *length = static_cast<ULONG>(self.m_list.size());
     return CR_SUCCESS;
 }
 
