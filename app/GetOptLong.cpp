@@ -191,9 +191,9 @@ int CGetOptLong::Next(int argc, wchar_t** argv, const wchar_t* shortOptions, con
     }
 
     const int optionChar = *m_place++;
-    const wchar_t* spec = nullptr;
+    const wchar_t* optionEntry = nullptr;
     if (optionChar == L':' || (optionChar == L'-' && *m_place != L'\0') ||
-        (spec = std::wcschr(shortOptions, static_cast<wchar_t>(optionChar))) == nullptr)
+        (optionEntry = std::wcschr(shortOptions, static_cast<wchar_t>(optionChar))) == nullptr)
     {
         // A '-' ending a cluster counts as a non-option, as POSIX has it.
         if (optionChar == L'-' && *m_place == L'\0')
@@ -212,7 +212,7 @@ int CGetOptLong::Next(int argc, wchar_t** argv, const wchar_t* shortOptions, con
         return kBadChar;
     }
 
-    if (spec[1] != L':')
+    if (optionEntry[1] != L':')
     {
         if (*m_place == L'\0')
         {
@@ -226,7 +226,7 @@ int CGetOptLong::Next(int argc, wchar_t** argv, const wchar_t* shortOptions, con
         {
             m_argument = m_place;
         }
-        else if (spec[2] != L':')
+        else if (optionEntry[2] != L':')
         {
             if (++m_index >= argc)
             {
