@@ -221,17 +221,7 @@ void CNotificationHub::Run()
     for (;;)
     {
         ::ResetEvent(changed);
-        if (!root && ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWorldKey, 0, nullptr, 0, KEY_NOTIFY | KEY_READ,
-                                       nullptr, &root, nullptr) != ERROR_SUCCESS)
-            root = nullptr;
-        if (root &&
-            ::RegNotifyChangeKeyValue(root, FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                      changed, TRUE) != ERROR_SUCCESS)
-        {
-            // The world was reset under us (key deleted): open it again next round.
-            ::RegCloseKey(root);
-            root = nullptr;
-        }
+        store::ArmWorldKeyWatch(root, changed);
         try
         {
             DeliverAll();

@@ -498,5 +498,18 @@ void ClearInstallSettings()
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kWorldKey) + L"\\Install").c_str());
 }
 
+void ArmWorldKeyWatch(HKEY& root, HANDLE changed)
+{
+    if (!root && ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWorldKey, 0, nullptr, 0, KEY_NOTIFY | KEY_READ,
+                                   nullptr, &root, nullptr) != ERROR_SUCCESS)
+        root = nullptr;
+    if (root && ::RegNotifyChangeKeyValue(root, FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                          changed, TRUE) != ERROR_SUCCESS)
+    {
+        ::RegCloseKey(root);
+        root = nullptr;
+    }
+}
+
 } // namespace store
 } // namespace simulation

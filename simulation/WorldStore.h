@@ -85,5 +85,9 @@ DWORD InstallSetting(const std::wstring& name);
 void SetInstallSetting(const std::wstring& name, DWORD value);
 void ClearInstallSettings();
 
+// Arms a one-shot notification on the world key for `changed`, (re)opening the key into `root` when
+// it is not open; a key deleted under us (the world was reset) is closed and opened again next time.
+void ArmWorldKeyWatch(HKEY& root, HANDLE changed);
+
 } // namespace store
 } // namespace simulation
