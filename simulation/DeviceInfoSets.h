@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,19 @@ public:
     // The element an SP_DEVINFO_DATA names in the set, or null (last error set).
     static DeviceInfoElement* Element(DeviceInfoSet& set, const SP_DEVINFO_DATA* device);
     static void Describe(const DeviceInfoSet& set, size_t index, SP_DEVINFO_DATA& device);
+    // A copy of the element an SP_DEVINFO_DATA names in the set, or nothing (last error set).
+    std::optional<DeviceInfoElement> CopyElement(HDEVINFO handle, const SP_DEVINFO_DATA* device)
+    {
+        std::optional<DeviceInfoElement> copy;
+        WithSet(handle,
+                [&](DeviceInfoSet& set) -> BOOL
+                {
+                    if (const DeviceInfoElement* e = Element(set, device))
+                        copy = *e;
+                    return copy.has_value();
+                });
+        return copy;
+    }
 
 private:
     DeviceInfoSet* Find(HDEVINFO handle);

@@ -96,19 +96,10 @@ BOOL WINAPI DiInstallDevice(HWND, HDEVINFO handle, PSP_DEVINFO_DATA device, PSP_
 {
     if (needReboot)
         *needReboot = FALSE;
-    DeviceInfoElement copy;
-    const BOOL valid = CDeviceInfoSets::Instance().WithSet(handle,
-                                                           [&](DeviceInfoSet& set) -> BOOL
-                                                           {
-                                                               const DeviceInfoElement* e =
-                                                                   CDeviceInfoSets::Element(set, device);
-                                                               if (!e)
-                                                                   return FALSE;
-                                                               copy = *e;
-                                                               return TRUE;
-                                                           });
-    if (!valid)
+    const std::optional<DeviceInfoElement> element = CDeviceInfoSets::Instance().CopyElement(handle, device);
+    if (!element)
         return FALSE;
+    const DeviceInfoElement& copy = *element;
     const auto record = store::Find(copy.instanceId);
     if (!copy.registered || !record || record->state == DeviceState::Removed)
     {

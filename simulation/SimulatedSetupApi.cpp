@@ -373,19 +373,10 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO handle, PSP_DEVINFO_DATA 
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP_DEVINFO_DATA device)
 {
-    DeviceInfoElement copy;
-    const BOOL valid = CDeviceInfoSets::Instance().WithSet(handle,
-                                                           [&](DeviceInfoSet& set) -> BOOL
-                                                           {
-                                                               const DeviceInfoElement* e =
-                                                                   CDeviceInfoSets::Element(set, device);
-                                                               if (!e)
-                                                                   return FALSE;
-                                                               copy = *e;
-                                                               return TRUE;
-                                                           });
-    if (!valid)
+    const std::optional<DeviceInfoElement> element = CDeviceInfoSets::Instance().CopyElement(handle, device);
+    if (!element)
         return FALSE;
+    const DeviceInfoElement& copy = *element;
 
     auto update = [&](auto change)
     {
