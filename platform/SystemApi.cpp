@@ -59,9 +59,11 @@ SystemApi& Api()
         .GetOverlappedResult = &::GetOverlappedResult,
         .CancelIoEx = &::CancelIoEx,
         .SetThreadPriority = &::SetThreadPriority,
+        .CloseServiceHandle = &::CloseServiceHandle,
         .CoInitializeEx = &::CoInitializeEx,
         .CoUninitialize = &::CoUninitialize,
         .CoTaskMemAlloc = &::CoTaskMemAlloc,
+        .CoTaskMemFree = &::CoTaskMemFree,
         .PropVariantClear = &::PropVariantClear,
     };
     return api;

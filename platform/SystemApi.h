@@ -86,10 +86,14 @@ struct SystemApi
     // Threads
     decltype(&::SetThreadPriority) SetThreadPriority;
 
+    // Service control manager
+    decltype(&::CloseServiceHandle) CloseServiceHandle;
+
     // COM
     decltype(&::CoInitializeEx) CoInitializeEx;
     decltype(&::CoUninitialize) CoUninitialize;
     decltype(&::CoTaskMemAlloc) CoTaskMemAlloc;
+    decltype(&::CoTaskMemFree) CoTaskMemFree;
     decltype(&::PropVariantClear) PropVariantClear;
 };
 

@@ -1,0 +1,40 @@
+#pragma once
+// The one guard for places no exception may cross: thread entries, callbacks the system calls
+// (configuration manager, COM, console control, service control) and exported C functions.
+//
+//   CatchAtBoundary([&] { Work(); },
+//                   [&](const std::exception* error) { /* log error->what(), or "unknown" if null */ });
+#include <exception>
+
+// Runs body. An exception that leaves it is handed to report: the std::exception, or null for
+// anything else. An exception thrown by report itself is swallowed, so nothing ever leaves. True when
+// body returned normally.
+template <typename Body, typename Report> bool CatchAtBoundary(Body&& body, Report&& report) noexcept
+{
+    try
+    {
+        body();
+        return true;
+    }
+    catch (const std::exception& error)
+    {
+        try
+        {
+            report(&error);
+        }
+        catch (...)
+        {
+        }
+    }
+    catch (...)
+    {
+        try
+        {
+            report(static_cast<const std::exception*>(nullptr));
+        }
+        catch (...)
+        {
+        }
+    }
+    return false;
+}
