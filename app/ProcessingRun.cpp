@@ -1,10 +1,15 @@
 #include "app/ProcessingRun.h"
 
+#include "app/ConsoleInterrupt.h"
+
 #include "diagnostics/AsyncLogThread.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/TraceProvider.h"
 #include "library/DynLoader.h"
 #include "library/LibraryLogBridge.h"
+#include "processing/Processing.h"
+
+#include <optional>
 
 namespace
 {
@@ -21,11 +26,13 @@ public:
             m_provider->Register();
         }
     }
-    ~CTraceRegistration()
+    ~CTraceRegistration() { Release(); }
+    void Release() noexcept
     {
         if (m_provider != nullptr)
         {
             m_provider->Unregister();
+            m_provider = nullptr;
         }
         SetCurrentTraceProvider(nullptr);
     }
@@ -36,13 +43,18 @@ private:
     CTraceProvider* m_provider;
 };
 
-// The processing manager's part of the run: start it, watch the global parameters until the stop
-// event is set, stop it. The manager is not part of this build yet.
-int RunProcessingManager(velmar::helper::CDynLoader&)
+// Stops the device watch of a manager on every way out, before anything of it is destroyed.
+class CDeviceWatchStop
 {
-    VLOG(velmar::LogSeverity::Error) << L"The processing manager is not available in this build";
-    return 1;
-}
+public:
+    explicit CDeviceWatchStop(CProcessing& processing) : m_processing(processing) {}
+    ~CDeviceWatchStop() { m_processing.StopDeviceWatch(); }
+    CDeviceWatchStop(const CDeviceWatchStop&) = delete;
+    CDeviceWatchStop& operator=(const CDeviceWatchStop&) = delete;
+
+private:
+    CProcessing& m_processing;
+};
 
 } // namespace
 
@@ -60,5 +72,16 @@ int RunProcessing(const ProcessingRunOptions& options)
     InstallLibraryLogBridge(loader);
 
     CTraceRegistration tracing(options.traceProvider);
-    return RunProcessingManager(loader);
+    std::optional<CProcessing> processing(std::in_place, &loader);
+    {
+        CDeviceWatchStop watchStop(*processing);
+        if (processing->Start())
+        {
+            InstallConsoleInterruptHandler();
+            processing->WatchGlobalParameters();
+        }
+    }
+    tracing.Release();
+    processing.reset();
+    return 0;
 }

@@ -1,7 +1,31 @@
 #include "driver/Driver.h"
 
 #include "diagnostics/Log.h"
+#include "platform/Boundary.h"
 #include "platform/SystemApi.h"
+
+#include <chrono>
+#include <thread>
+
+namespace
+{
+// How long a removal callback waits for a cancelled transfer to come back before it gives up and
+// leaves the handle open (the removal is then vetoed rather than a handle closed under a transfer).
+constexpr auto kTransferRundownLimit = std::chrono::seconds(5);
+
+// Counts a transfer in for its whole life.
+class CTransferCount
+{
+public:
+    explicit CTransferCount(std::atomic<int>& count) noexcept : m_count(count) { m_count.fetch_add(1); }
+    ~CTransferCount() { m_count.fetch_sub(1); }
+    CTransferCount(const CTransferCount&) = delete;
+    CTransferCount& operator=(const CTransferCount&) = delete;
+
+private:
+    std::atomic<int>& m_count;
+};
+} // namespace
 
 CDriver::~CDriver()
 {
@@ -44,19 +68,34 @@ void CDriver::Close()
 
 void CDriver::Cancel()
 {
-    std::lock_guard lock(m_ioMutex);
-    m_cancelled = true;
-    HANDLE handle = m_handle.load();
-    if (handle != INVALID_HANDLE_VALUE)
     {
-        platform::Api().CancelIoEx(handle, nullptr);
+        std::lock_guard lock(m_ioMutex);
+        m_cancelled = true;
+        HANDLE handle = m_handle.load();
+        if (handle != INVALID_HANDLE_VALUE)
+        {
+            platform::Api().CancelIoEx(handle, nullptr);
+        }
     }
+    // A waiter tests its condition under the removal mutex; taking it here orders this wake-up after
+    // whatever the caller changed before calling.
+    {
+        std::lock_guard lock(m_removalMutex);
+    }
+    m_removalCondition.notify_all();
 }
 
 bool CDriver::Transfer(bool write, void* buffer, DWORD size)
 {
+    // Counted in before the first look at the handle: a removal callback that has set the cancel flag
+    // and then sees no transfer in flight knows that no transfer can still use the handle.
+    CTransferCount counted(m_transfersInFlight);
+    if (m_cancelled.load())
+    {
+        return false;
+    }
     HANDLE handle = m_handle.load();
-    if (handle == INVALID_HANDLE_VALUE || m_cancelled.load())
+    if (handle == INVALID_HANDLE_VALUE)
     {
         return false;
     }
@@ -94,10 +133,10 @@ void CDriver::WatchRemoval()
     filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEHANDLE;
     filter.u.DeviceHandle.hTarget = m_handle.load();
     const CONFIGRET registered = driver::Devices().CM_Register_Notification(
-        &filter, this, &HandleNotification, &m_removalNotification);
+        &filter, this, &HandleNotification, m_removalNotification.put());
     if (registered != CR_SUCCESS)
     {
-        m_removalNotification = nullptr;
+        (void)m_removalNotification.release();
         VLOG(velmar::LogSeverity::Error) << L"CM_Register_Notification failed, error " << registered;
     }
 }
@@ -120,7 +159,12 @@ DWORD CALLBACK CDriver::HandleNotification(HCMNOTIFICATION, PVOID context, CM_NO
 {
     if (context != nullptr)
     {
-        static_cast<CDriver*>(context)->OnHandleNotification(action);
+        CatchAtBoundary([&] { static_cast<CDriver*>(context)->OnHandleNotification(action); },
+                        [](const std::exception* error)
+                        {
+                            VLOG(velmar::LogSeverity::Error) << L"Device handle notification failed: "
+                                                             << (error ? error->what() : "unknown");
+                        });
     }
     // Never veto a removal.
     return ERROR_SUCCESS;
@@ -131,24 +175,19 @@ void CDriver::OnHandleNotification(CM_NOTIFY_ACTION action)
     switch (action)
     {
     case CM_NOTIFY_ACTION_DEVICEQUERYREMOVE:
-    {
-        SetRemovalState(RemovalState::QueryRemove);
         // The removal mutex is released before the I/O mutex is taken: never both at once.
-        std::lock_guard lock(m_ioMutex);
-        m_cancelled = true;
-        HANDLE handle = m_handle.load();
-        if (handle != INVALID_HANDLE_VALUE)
-        {
-            platform::Api().CancelIoEx(handle, nullptr);
-        }
+        SetRemovalState(RemovalState::QueryRemove);
+        ReleaseForRemoval();
         break;
-    }
     case CM_NOTIFY_ACTION_DEVICEQUERYREMOVEFAILED:
         SetRemovalState(RemovalState::QueryRemoveFailed);
         break;
     case CM_NOTIFY_ACTION_DEVICEREMOVEPENDING:
     case CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE:
+        // Also after a surprise removal: the owner stops streaming on a device that is gone instead of
+        // retrying failed transfers until the interface goes away.
         SetRemovalState(RemovalState::Removed);
+        ReleaseForRemoval();
         break;
     default:
         break;
@@ -164,11 +203,33 @@ void CDriver::SetRemovalState(RemovalState state)
     m_removalCondition.notify_all();
 }
 
+void CDriver::ReleaseForRemoval()
+{
+    {
+        std::lock_guard lock(m_ioMutex);
+        m_cancelled = true;
+        HANDLE handle = m_handle.load();
+        if (handle != INVALID_HANDLE_VALUE)
+        {
+            platform::Api().CancelIoEx(handle, nullptr);
+        }
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kTransferRundownLimit;
+    while (m_transfersInFlight.load() != 0)
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+        {
+            VLOG(velmar::LogSeverity::Error)
+                << L"A cancelled transfer did not come back; the device stays open";
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The cancel flag is set, so a transfer that starts from here on returns before it reads the handle.
+    Close();
+}
+
 void CDriver::UnregisterRemoval() noexcept
 {
-    if (m_removalNotification != nullptr)
-    {
-        driver::Devices().CM_Unregister_Notification(m_removalNotification);
-        m_removalNotification = nullptr;
-    }
+    m_removalNotification.reset();
 }

@@ -1,7 +1,14 @@
 #pragma once
 // The I/O channel of one virtual audio device: opens "<interface link>\Control", moves audio blocks
 // with overlapped reads and writes, can be cancelled from other threads, and follows the device's
-// removal so that its owner can let go of the device when the system asks for it.
+// removal.
+//
+// The system vetoes a removal when a handle to the device is still open once the query-remove
+// callbacks have returned. So the channel lets go of the device inside its own callback: on
+// query-remove, remove-pending and remove-complete it cancels, waits (bounded) until no transfer uses
+// the handle any more, and closes it. Transfers only count themselves in and out (no lock), so the
+// audio path never blocks on the callback.
+#include "driver/DeviceHandles.h"
 #include "driver/Devices.h"
 #include "platform/Event.h"
 
@@ -34,7 +41,8 @@ public:
     bool Open(const std::wstring& link);
     // Cancels whatever is pending on the handle and closes it.
     void Close();
-    // Fails the pending transfer and every later one until the next Open.
+    // Fails the pending transfer and every later one until the next Open, and wakes the threads that
+    // wait on the removal condition so that they can re-check conditions of their own.
     void Cancel();
     // One overlapped write (write = true) or read of exactly size bytes. Only one thread may transfer
     // on a channel at a time; Cancel and Close may come from any thread.
@@ -60,15 +68,20 @@ private:
                                              DWORD eventDataSize);
     void OnHandleNotification(CM_NOTIFY_ACTION action);
     void SetRemovalState(RemovalState state);
+    // Cancels, waits until no transfer is in flight, then closes the handle. Used by the removal
+    // callbacks so that the device is free when they return.
+    void ReleaseForRemoval();
     void UnregisterRemoval() noexcept;
 
     std::mutex m_ioMutex;
     std::atomic<HANDLE> m_handle{INVALID_HANDLE_VALUE};
     // Read by Transfer without the I/O mutex, hence atomic.
     std::atomic<bool> m_cancelled{false};
+    // Transfers between their first look at the handle and their last use of it.
+    std::atomic<int> m_transfersInFlight{0};
     CEvent m_completion;
     mutable std::mutex m_removalMutex;
     std::condition_variable m_removalCondition;
     RemovalState m_removalState = RemovalState::None;
-    HCMNOTIFICATION m_removalNotification = nullptr;
+    driver::UniqueNotification m_removalNotification;
 };

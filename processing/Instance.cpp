@@ -1,0 +1,123 @@
+#include "processing/Instance.h"
+
+#include "diagnostics/Log.h"
+#include "platform/Boundary.h"
+#include "platform/TextConversion.h"
+#include "processing/AudioLoop.h"
+
+CInstance::CInstance(velmar::helper::CDynLoader* loader, std::wstring interfacePath,
+                     std::shared_ptr<CConfigInstance> configuration)
+    : m_loader(loader), m_interfacePath(std::move(interfacePath)), m_configuration(std::move(configuration)),
+      m_keyName(m_configuration->InstanceId()), m_name(m_keyName)
+{
+    m_nameSlots[1] = m_name;
+}
+
+CInstance::~CInstance()
+{
+    Stop();
+    if (m_thread.joinable())
+    {
+        m_thread.join();
+    }
+}
+
+void CInstance::Start()
+{
+    m_stop.exchange(false);
+    m_restart.exchange(false);
+    if (m_thread.joinable())
+    {
+        VLOG(velmar::LogSeverity::Fatal) << L"Thread already running for " << ActiveName();
+        return;
+    }
+    m_thread = std::thread(&CInstance::ThreadEntry, this);
+}
+
+void CInstance::Stop()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_stop.exchange(true))
+    {
+        m_driver.Cancel();
+        m_condition.notify_all();
+    }
+}
+
+void CInstance::RequestRestart()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_restart.exchange(true))
+    {
+        m_condition.notify_all();
+        m_driver.Cancel();
+    }
+}
+
+bool CInstance::HandleDriverLoss()
+{
+    if (m_driver.IsOpen() && !m_driver.IsCancelled())
+    {
+        return false;
+    }
+    m_driver.Close();
+    if (m_stop.load())
+    {
+        return true;
+    }
+    if (m_restart.load())
+    {
+        return false;
+    }
+    CDriver::RemovalState state;
+    {
+        // Stop cancels the channel, which wakes this wait: destroying an instance never waits for a
+        // removal outcome that does not come.
+        std::unique_lock lock(m_driver.RemovalMutex());
+        m_driver.RemovalCondition().wait(
+            lock, [this]
+            { return m_driver.RemovalStateLocked() != CDriver::RemovalState::QueryRemove || m_stop.load(); });
+        state = m_driver.RemovalStateLocked();
+    }
+    if (state == CDriver::RemovalState::Removed)
+    {
+        VLOG_ASYNC(velmar::LogSeverity::Info) << L"Audio driver has been removed for " << ActiveName();
+    }
+    else
+    {
+        VLOG_ASYNC(velmar::LogSeverity::Info)
+            << L"Audio driver has been tried removed, but cancelled for " << ActiveName();
+    }
+    return true;
+}
+
+void CInstance::PublishName(const std::wstring& name)
+{
+    const std::uint32_t inactive = 1 - m_activeSlot.load();
+    m_nameSlots[inactive] = name;
+    m_activeSlot.store(inactive);
+}
+
+void CInstance::ThreadEntry()
+{
+    CatchAtBoundary(
+        [this]
+        {
+            CAudioLoop loop(*this);
+            loop.Run();
+        },
+        [this](const std::exception* error)
+        {
+            if (error != nullptr)
+            {
+                VLOG(velmar::LogSeverity::Fatal) << L"Instance thread exception for " << ActiveName() << L": "
+                                                 << Utf8ToWide(error->what()) << L" - stopping this instance";
+            }
+            else
+            {
+                VLOG(velmar::LogSeverity::Fatal) << L"Instance thread unknown exception for " << ActiveName()
+                                                 << L" - stopping this instance";
+            }
+            m_stop.exchange(true);
+        });
+}

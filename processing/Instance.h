@@ -1,0 +1,74 @@
+#pragma once
+// One processing instance per virtual audio device: its instance thread runs the audio loop in
+// passes, each pass with its own library instance; during each audio phase a registry-watch thread
+// applies changes of the instance key. Other threads end the instance (Stop) or make it re-create its
+// processing (RequestRestart) through two atomic flags; neither waits for the threads.
+#include "config/ConfigInstance.h"
+#include "driver/Driver.h"
+#include "library/DynLoader.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class CEvent;
+class CProcessingInstance;
+class TraceActivity;
+
+class CInstance
+{
+public:
+    // Copies the three, takes the name from the instance key name, creates the driver channel. Starts
+    // nothing.
+    CInstance(velmar::helper::CDynLoader* loader, std::wstring interfacePath,
+              std::shared_ptr<CConfigInstance> configuration);
+    // Stops the instance and joins its thread (std::system_error when called on that thread).
+    virtual ~CInstance();
+    CInstance(const CInstance&) = delete;
+    CInstance& operator=(const CInstance&) = delete;
+
+    // Clears both flags and starts the instance thread; a thread started before (running or ended) is
+    // not started again: "Thread already running for " + name at FATAL.
+    void Start();
+    // Sets the stop flag, cancels the driver channel and wakes the instance's waits.
+    void Stop();
+    // Sets the restart flag (once until the next pass clears it), wakes the waits, cancels the channel.
+    void RequestRestart();
+    // After a failed transfer: false for an ordinary transfer error. Otherwise closes the channel, and
+    // unless the instance is stopping or restarting waits for the outcome of the device's removal
+    // (or for a stop), logs it and returns true: the audio phase ends and the driver is reopened.
+    bool HandleDriverLoss();
+
+    // The display name as the audio path sees it (the active name slot).
+    const std::wstring& ActiveName() const noexcept { return m_nameSlots[m_activeSlot.load()]; }
+    const std::wstring& InterfacePath() const noexcept { return m_interfacePath; }
+    bool IsStopping() const noexcept { return m_stop.load(); }
+    bool IsRestarting() const noexcept { return m_restart.load(); }
+
+private:
+    friend class CAudioLoop;
+    friend class CRegistryWatch;
+
+    // Writer side of the name slots; the instance mutex must be held.
+    void PublishName(const std::wstring& name);
+    void ThreadEntry();
+
+    velmar::helper::CDynLoader* m_loader;
+    std::wstring m_interfacePath;
+    std::shared_ptr<CConfigInstance> m_configuration;
+    std::wstring m_keyName;
+    std::wstring m_name;
+    std::array<std::wstring, 2> m_nameSlots;
+    std::atomic<std::uint32_t> m_activeSlot{1};
+    std::thread m_thread;
+    std::mutex m_mutex;
+    std::condition_variable m_condition;
+    CDriver m_driver;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_restart{false};
+};

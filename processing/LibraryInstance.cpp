@@ -1,0 +1,128 @@
+#include "processing/LibraryInstance.h"
+
+#include "diagnostics/Log.h"
+#include "platform/Boundary.h"
+#include "platform/TextConversion.h"
+
+#include <new>
+
+namespace velmar
+{
+
+CInstance::CInstance(helper::CDynLoader* loader) : m_loader(loader)
+{
+    m_parameters = m_loader->NewParameters();
+    if (m_parameters == 0)
+    {
+        throw std::bad_alloc();
+    }
+}
+
+CInstance::~CInstance()
+{
+    CatchAtBoundary([this] { Shutdown(); },
+                    [](const std::exception* error)
+                    {
+                        VLOG(LogSeverity::Error)
+                            << L"Library instance shutdown failed: " << (error ? error->what() : "unknown");
+                    });
+    if (m_parameters != 0)
+    {
+        m_loader->FreeParameters(m_parameters);
+        m_parameters = 0;
+    }
+}
+
+bool CInstance::Init(const std::string& text1, const std::string& text2, const std::string& text3,
+                     const std::string& text4, const std::filesystem::path& storageDirectory)
+{
+    const std::string storage =
+        storageDirectory.empty() ? std::string() : WideToUtf8(storageDirectory.wstring());
+    const std::int32_t chunk = m_loader->GetChunkSizeInFrames();
+    if (m_loader->InitProcess3 != nullptr)
+    {
+        m_process = m_loader->InitProcess3(text1.c_str(), text2.c_str(), text3.c_str(), text4.c_str(),
+                                           storage.c_str(), m_parameters, chunk);
+    }
+    else
+    {
+        if (m_loader->GetChunkSizeInFrames() != chunk)
+        {
+            return false;
+        }
+        m_process = m_loader->InitProcess2(text1.c_str(), text2.c_str(), text3.c_str(), text4.c_str(),
+                                           storage.c_str(), m_parameters);
+    }
+    if (m_process == 0)
+    {
+        return false;
+    }
+    m_updateThread = std::thread(&CInstance::UpdateThread, this);
+    return m_loader->WaitUpdateThreadReady(m_process, 5000) >= 0;
+}
+
+void CInstance::UpdateThread()
+{
+    CatchAtBoundary(
+        [this]
+        {
+            OnUpdateThreadStart();
+            m_loader->StartUpdateThread(m_process, 0);
+            OnUpdateThreadStop();
+        },
+        [](const std::exception* error)
+        { VLOG(LogSeverity::Fatal) << L"Update thread exception: " << (error ? error->what() : "unknown"); });
+}
+
+void CInstance::Shutdown()
+{
+    if (m_process == 0)
+    {
+        return;
+    }
+    if (m_loader->Webserver_Stop != nullptr && m_webServer != -1)
+    {
+        m_loader->Webserver_Stop(m_webServer, 1000);
+        m_webServer = -1;
+    }
+    if (m_updateThread.joinable())
+    {
+        m_loader->StopUpdateThread(m_process);
+        m_updateThread.join();
+    }
+    m_loader->ExitProcess(m_process);
+    m_process = 0;
+}
+
+std::shared_ptr<CInstance::CClient> CInstance::CClient::Create(const CInstance& instance)
+{
+    const std::int64_t handle = instance.Loader()->NewClient(instance.ProcessHandle());
+    if (handle == 0)
+    {
+        throw std::bad_alloc();
+    }
+    return std::shared_ptr<CClient>(new CClient(instance.Loader(), handle));
+}
+
+CInstance::CClient::~CClient()
+{
+    if (m_client != 0)
+    {
+        m_loader->DeleteClient(m_client);
+    }
+}
+
+std::string CInstance::CClient::Send(const std::string& request) const
+{
+    std::int32_t status = 0;
+    const char* answer = m_loader->ProcessJson(m_client, request.c_str(), &status);
+    if (answer == nullptr)
+    {
+        return {};
+    }
+    std::string copy(answer);
+    m_loader->FreeJsonAnswer(answer);
+    return copy;
+}
+
+} // namespace velmar

@@ -1,0 +1,259 @@
+#include "processing/Processing.h"
+
+#include "config/InstanceId.h"
+#include "config/StoragePath.h"
+#include "diagnostics/Log.h"
+#include "platform/Boundary.h"
+#include "platform/TextConversion.h"
+#include "processing/Instance.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace
+{
+std::atomic<bool> g_managerExists{false};
+
+// Arrival, removing and removed come on the system's notification threads: nothing may leave them.
+template <typename Body> void Notification(const wchar_t* what, const wchar_t* link, Body&& body)
+{
+    CatchAtBoundary(body,
+                    [&](const std::exception* error)
+                    {
+                        VLOG(velmar::LogSeverity::Error)
+                            << what << L" " << link << L": "
+                            << (error != nullptr ? Utf8ToWide(error->what())
+                                                 : std::wstring(L"unknown exception"));
+                    });
+}
+} // namespace
+
+CProcessing::CWatcher::CWatcher(CProcessing& owner) : m_owner(owner) {}
+
+void CProcessing::CWatcher::OnArrival(const wchar_t* link)
+{
+    Notification(L"Failed to add an instance for", link, [&] { m_owner.AddInstance(link); });
+}
+
+void CProcessing::CWatcher::OnRemoving(const wchar_t* link)
+{
+    Notification(L"Failed to stop the instance of", link, [&] { m_owner.OnRemoving(link); });
+}
+
+void CProcessing::CWatcher::OnRemoved(const wchar_t* link)
+{
+    Notification(L"Failed to remove the instance of", link, [&] { m_owner.RemoveInstance(link); });
+}
+
+CProcessing::CProcessing(velmar::helper::CDynLoader* library)
+    : m_library(library), m_watcher(*this), m_endpointWatcher(CAudioDriver_Watcher::Create())
+{
+    if (g_managerExists.exchange(true))
+    {
+        throw std::runtime_error("Can not have multiple CProcessing instances");
+    }
+    m_retirementThread = std::thread(&CProcessing::RetirementThread, this);
+}
+
+CProcessing::~CProcessing()
+{
+    {
+        std::lock_guard lock(m_retiredMutex);
+        m_retirementStop = true;
+    }
+    m_retiredCondition.notify_all();
+    if (m_retirementThread.joinable())
+    {
+        m_retirementThread.join();
+    }
+}
+
+bool CProcessing::Start()
+{
+    velmar::helper::CDynLoader& library = *m_library;
+    if (plog::get<0>() != nullptr &&
+        plog::get<0>()->getMaxSeverity() >= velmar::ToPlog(velmar::LogSeverity::Info))
+    {
+        VLOG(velmar::LogSeverity::Info) << L"ORVANE.CL" << L" Version " << Utf8ToWide(library.GetVersion());
+    }
+    if (library.GetAudioInputCount() != 1 || library.GetAudioOutputCount() != 1 ||
+        library.GetChannelCount() != 1 || library.GetSampleRate() != 48000)
+    {
+        VLOG(velmar::LogSeverity::Error) << L"The DLL has incompatible settings with this software";
+        return false;
+    }
+    m_config.LoadGlobalParameters();
+    for (const std::shared_ptr<CConfigInstance>& record : m_config.Instances())
+    {
+        PrepareInstanceStorage(InstanceStoragePath(m_config.StorageRoot(), record->InstanceId()));
+    }
+    ExportCertificatePaths();
+    m_endpointWatcher->Register();
+    m_watcher.SetInterfaceClass(
+        GUID{0x19e108d8, 0x935a, 0x460c, {0x9f, 0x52, 0xcd, 0xc7, 0xc6, 0x32, 0x92, 0xe1}});
+    return m_watcher.Start();
+}
+
+void CProcessing::ExportCertificatePaths() const
+{
+    const std::wstring certificate = m_config.SSLCertificate();
+    if (!certificate.empty())
+    {
+        _wputenv_s(L"SSL_CERTIFICATE_PATH", certificate.c_str());
+    }
+    const std::wstring privateKey = m_config.SSLPrivate();
+    if (!privateKey.empty())
+    {
+        _wputenv_s(L"SSL_PRIVATE_PATH", privateKey.c_str());
+    }
+}
+
+void CProcessing::WatchGlobalParameters()
+{
+    const std::vector<CEvent*> events{&StopEvent(), &m_registryChange};
+    m_config.ParametersKey().Watch(m_registryChange);
+    while (WaitForAnyEvent(events) != &StopEvent())
+    {
+        if (m_config.ReloadGlobalParameters())
+        {
+            VLOG(velmar::LogSeverity::Info) << L"Global parameters changed, reloading all units";
+            ExportCertificatePaths();
+            std::lock_guard lock(m_instancesMutex);
+            for (auto& [id, instance] : m_instances)
+            {
+                instance->RequestRestart();
+            }
+        }
+        m_config.ParametersKey().Watch(m_registryChange);
+    }
+}
+
+void CProcessing::StopDeviceWatch()
+{
+    m_watcher.Stop();
+    std::unique_lock lock(m_retiredMutex);
+    m_retiredCondition.wait(lock, [this] { return m_retired.empty() && !m_retiring; });
+}
+
+void CProcessing::AddInstance(const std::wstring& path)
+{
+    const std::wstring id = InstanceIdFromPath(path);
+    VLOG(velmar::LogSeverity::Verb) << L"Instance added: " << id;
+
+    std::lock_guard lock(m_instancesMutex);
+    const std::shared_ptr<CConfigInstance> record = m_config.GetOrCreateInstance(id);
+    if (!record)
+    {
+        return;
+    }
+    EnsureInstanceStorage(InstanceStoragePath(m_config.StorageRoot(), id));
+
+    std::shared_ptr<CInstance> instance;
+    try
+    {
+        instance = std::make_shared<CInstance>(m_library, path, record);
+    }
+    catch (const std::runtime_error& error)
+    {
+        VLOG(velmar::LogSeverity::Error) << L"Failed to create instance : " << Utf8ToWide(error.what());
+        return;
+    }
+    catch (...)
+    {
+        VLOG(velmar::LogSeverity::Error) << L"Failed to create instance";
+        return;
+    }
+    const bool inserted = m_instances.emplace(id, instance).second;
+    instance->Start();
+    if (!inserted)
+    {
+        // Another path gave the same id: that instance keeps running, this one goes again.
+        Retire({std::move(instance), std::wstring()});
+    }
+}
+
+void CProcessing::OnRemoving(const std::wstring& path)
+{
+    const std::wstring id = InstanceIdFromPath(path);
+    std::lock_guard lock(m_instancesMutex);
+    const auto found = m_instances.find(id);
+    if (found != m_instances.end())
+    {
+        found->second->Stop();
+    }
+}
+
+void CProcessing::RemoveInstance(const std::wstring& path)
+{
+    const std::wstring id = InstanceIdFromPath(path);
+    std::shared_ptr<CInstance> instance;
+    {
+        std::lock_guard lock(m_instancesMutex);
+        const auto found = m_instances.find(id);
+        if (found == m_instances.end())
+        {
+            return;
+        }
+        instance = std::move(found->second);
+        m_instances.erase(found);
+        m_config.EraseInstance(id);
+    }
+    Retire({std::move(instance), id});
+}
+
+std::vector<std::wstring> CProcessing::InstanceIds() const
+{
+    std::lock_guard lock(m_instancesMutex);
+    std::vector<std::wstring> ids;
+    for (const auto& entry : m_instances)
+    {
+        ids.push_back(entry.first);
+    }
+    return ids;
+}
+
+void CProcessing::Retire(Retired retired)
+{
+    retired.instance->Stop();
+    {
+        std::lock_guard lock(m_retiredMutex);
+        m_retired.push_back(std::move(retired));
+    }
+    m_retiredCondition.notify_all();
+}
+
+void CProcessing::RetirementThread()
+{
+    std::unique_lock lock(m_retiredMutex);
+    for (;;)
+    {
+        m_retiredCondition.wait(lock, [this] { return !m_retired.empty() || m_retirementStop; });
+        if (m_retired.empty())
+        {
+            return;
+        }
+        Retired retired = std::move(m_retired.front());
+        m_retired.pop_front();
+        m_retiring = true;
+        lock.unlock();
+        CatchAtBoundary(
+            [&]
+            {
+                // The last reference: the instance stops, joins its threads and lets go of its device.
+                retired.instance.reset();
+                if (!retired.id.empty())
+                {
+                    VLOG(velmar::LogSeverity::Verb) << L"Instance removed: " << retired.id;
+                }
+            },
+            [](const std::exception* error)
+            {
+                VLOG(velmar::LogSeverity::Error)
+                    << L"Failed to destroy an instance: " << (error != nullptr ? error->what() : "unknown");
+            });
+        lock.lock();
+        m_retiring = false;
+        m_retiredCondition.notify_all();
+    }
+}

@@ -1,0 +1,137 @@
+#include "HostProcess.h"
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace hosttest
+{
+
+std::filesystem::path BinDirectory()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::filesystem::path(path).parent_path();
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+        {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+CHostProcess::CHostProcess(const std::wstring& arguments, std::filesystem::path program)
+{
+    static std::atomic<int> sequence{0};
+    if (program.empty())
+    {
+        program = BinDirectory() / L"orvane-sim.exe";
+    }
+    m_outputFile =
+        std::filesystem::temp_directory_path() / (L"orvane-host-" + std::to_wstring(GetCurrentProcessId()) +
+                                                  L"-" + std::to_wstring(sequence.fetch_add(1)) + L".log");
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE output = CreateFileW(m_outputFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE)
+    {
+        return;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    std::wstring commandLine = L"\"" + program.wstring() + L"\" " + arguments;
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE,
+                       nullptr, program.parent_path().c_str(), &startup, &info))
+    {
+        CloseHandle(info.hThread);
+        m_process = info.hProcess;
+        m_processId = info.dwProcessId;
+    }
+    CloseHandle(output);
+}
+
+CHostProcess::~CHostProcess()
+{
+    if (m_process == nullptr)
+    {
+        return;
+    }
+    if (!Wait(std::chrono::milliseconds(0)))
+    {
+        Interrupt();
+        if (!Wait(std::chrono::seconds(10)))
+        {
+            TerminateProcess(m_process, 99);
+            WaitForSingleObject(m_process, 5000);
+        }
+    }
+    CloseHandle(m_process);
+    std::error_code ignored;
+    std::filesystem::remove(m_outputFile, ignored);
+}
+
+bool CHostProcess::Interrupt()
+{
+    // Attach to the child's console for the moment of the event; this process ignores it itself.
+    FreeConsole();
+    if (!AttachConsole(m_processId))
+    {
+        return false;
+    }
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    const BOOL sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    FreeConsole();
+    return sent != FALSE;
+}
+
+std::optional<DWORD> CHostProcess::Wait(std::chrono::milliseconds limit)
+{
+    if (m_process == nullptr ||
+        WaitForSingleObject(m_process, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0)
+    {
+        return std::nullopt;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(m_process, &code);
+    return code;
+}
+
+std::string CHostProcess::Output() const
+{
+    std::ifstream file(m_outputFile, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+size_t CHostProcess::CountInOutput(const std::string& text) const
+{
+    const std::string output = Output();
+    size_t count = 0;
+    for (size_t at = output.find(text); at != std::string::npos; at = output.find(text, at + text.size()))
+    {
+        ++count;
+    }
+    return count;
+}
+
+bool CHostProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds limit) const
+{
+    return WaitUntil([&] { return OutputContains(text); }, limit);
+}
+
+} // namespace hosttest

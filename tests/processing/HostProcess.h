@@ -1,0 +1,50 @@
+#pragma once
+// orvane-sim.exe as a child process: output (standard output and error) in a file, stopped with a
+// console interrupt as a user's Ctrl+C would. The child gets a console of its own; the interrupt is
+// sent by attaching to it for a moment.
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace hosttest
+{
+
+// The folder of the test binaries, orvane-sim.exe and the library.
+std::filesystem::path BinDirectory();
+
+// Polls the condition every 20 ms until it holds or the time is up.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+class CHostProcess
+{
+public:
+    // Starts program (default: orvane-sim.exe beside the tests) with the arguments.
+    explicit CHostProcess(const std::wstring& arguments, std::filesystem::path program = {});
+    // A child still running is interrupted, then killed if it does not end within 10 s.
+    ~CHostProcess();
+    CHostProcess(const CHostProcess&) = delete;
+    CHostProcess& operator=(const CHostProcess&) = delete;
+
+    bool Started() const { return m_process != nullptr; }
+    // Sends Ctrl+C to the child's console.
+    bool Interrupt();
+    // The exit code once the child has ended within the limit.
+    std::optional<DWORD> Wait(std::chrono::milliseconds limit);
+    // Everything the child wrote so far.
+    std::string Output() const;
+    bool OutputContains(const std::string& text) const { return Output().find(text) != std::string::npos; }
+    size_t CountInOutput(const std::string& text) const;
+    // Waits until the output contains text.
+    bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) const;
+
+private:
+    HANDLE m_process = nullptr;
+    DWORD m_processId = 0;
+    std::filesystem::path m_outputFile;
+};
+
+} // namespace hosttest
