@@ -170,13 +170,14 @@ TEST_F(HostOnWorld, AudioGoesThroughTheLibrary)
     const DWORD port = reflib_test::FreePort();
     SetDword(InstanceKey(ids[0]), L"HttpPort", port);
     SetString(InstanceKey(ids[0]), L"Name", L"Desk");
+    SetString(InstanceKey(ids[0]), L"AdminPassword", MakeEnvelopeW("first secret"));
     StartHost();
 
     // The library's defaults are the identity.
     ASSERT_TRUE(Streams(ids, 200)) << host->Output();
     ExpectNoMismatch(ids);
 
-    // The first start has no account yet, so the web server lets this request in unlogged.
+    // The first start found no stored account, so the account set up then lets this request in unlogged.
     ASSERT_TRUE(WaitUntil(
         [&] { return reflib_test::HttpRequest(static_cast<uint16_t>(port), "GET", "/status").status == 200; },
         10s));

@@ -30,6 +30,7 @@ public:
     CHostProcess& operator=(const CHostProcess&) = delete;
 
     bool Started() const { return m_process != nullptr; }
+    DWORD ProcessId() const { return m_processId; }
     // Sends Ctrl+C to the child's console.
     bool Interrupt();
     // The exit code once the child has ended within the limit.
