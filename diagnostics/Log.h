@@ -4,6 +4,7 @@
 //   VLOG_ASYNC(velmar::LogSeverity::Info) << L"text";  plog::Logger<1>, the non-blocking audio-path logger
 // Both test that the logger exists and lets the severity through before a record is built; records
 // carry empty function and file texts.
+#include "diagnostics/AsyncRecord.h"
 #include "diagnostics/LogSeverity.h"
 
 #include <plog/Log.h>
@@ -22,4 +23,7 @@ constexpr plog::Severity ToPlog(LogSeverity severity) noexcept
         plog::Record(::velmar::ToPlog(severity), "", __LINE__, "", nullptr, instanceId).ref()
 
 #define VLOG(severity) VLOG_INSTANCE(0, severity)
-#define VLOG_ASYNC(severity) VLOG_INSTANCE(1, severity)
+// The thread's reusable record (diagnostics/AsyncRecord.h): no allocation, no time-zone query.
+#define VLOG_ASYNC(severity)                                                                                 \
+    IF_PLOG_(1, ::velmar::ToPlog(severity))                                                                  \
+    (*plog::get<1>()) += ::plog::detail::AsyncRecord::Next(::velmar::ToPlog(severity)).ref()
