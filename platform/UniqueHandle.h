@@ -104,6 +104,59 @@ struct CoTaskMemTraits
 };
 using UniqueCoTaskMem = CUniqueAny<CoTaskMemTraits>;
 
+// Memory the system allocated with LocalAlloc for the caller (FORMAT_MESSAGE_ALLOCATE_BUFFER).
+struct LocalMemoryTraits
+{
+    using Type = HLOCAL;
+    static constexpr Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { Api().LocalFree(value); }
+};
+using UniqueLocalMemory = CUniqueAny<LocalMemoryTraits>;
+
+// An event-log source from RegisterEventSourceW.
+struct EventSourceTraits
+{
+    using Type = HANDLE;
+    static constexpr Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { Api().DeregisterEventSource(value); }
+};
+using UniqueEventSource = CUniqueAny<EventSourceTraits>;
+
+// A text the system allocated for the caller with CoTaskMemAlloc (for example IMMDevice::GetId).
+struct CoTaskMemStringTraits
+{
+    using Type = wchar_t*;
+    static constexpr Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { Api().CoTaskMemFree(value); }
+};
+using UniqueCoTaskMemString = CUniqueAny<CoTaskMemStringTraits>;
+
+// Memory from HeapAlloc on the process heap.
+struct ProcessHeapMemoryTraits
+{
+    using Type = void*;
+    static constexpr Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { Api().HeapFree(Api().GetProcessHeap(), 0, value); }
+};
+using UniqueProcessHeapMemory = CUniqueAny<ProcessHeapMemoryTraits>;
+
+// A CNG algorithm provider and a CNG key.
+struct AlgorithmProviderTraits
+{
+    using Type = BCRYPT_ALG_HANDLE;
+    static constexpr Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { Api().BCryptCloseAlgorithmProvider(value, 0); }
+};
+using UniqueAlgorithmProvider = CUniqueAny<AlgorithmProviderTraits>;
+
+struct CryptKeyTraits
+{
+    using Type = BCRYPT_KEY_HANDLE;
+    static constexpr Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { Api().BCryptDestroyKey(value); }
+};
+using UniqueCryptKey = CUniqueAny<CryptKeyTraits>;
+
 // A COM apartment entered on this thread: the value is whether CoInitializeEx succeeded (S_OK or
 // S_FALSE), and closing leaves the apartment.
 struct ComApartmentTraits
