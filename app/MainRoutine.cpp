@@ -147,7 +147,7 @@ int MainRoutine(int argc, wchar_t** argv, const std::wstring& libraryFileName, C
             operations.WriteOut(UsageText(programName));
             return 0;
         case 'V':
-            operations.WriteOut(L"1.0.0.13\n");
+            operations.WriteOut(VersionText());
             return 0;
         case 'v':
             ++verbosity;

@@ -1,5 +1,7 @@
 #include "app/Usage.h"
 
+#include "app/Version.h"
+
 std::wstring UsageText(const std::wstring& programName)
 {
     std::wstring text = L"Usage: " + programName + L" [options]\n";
@@ -18,4 +20,9 @@ std::wstring UsageText(const std::wstring& programName)
             L"  -K,--stop-service           : stops the service\n"
             L"  -P,--set-service-parameters : set the service parameters\n";
     return text;
+}
+
+std::wstring VersionText()
+{
+    return ORVANE_VERSION_TEXT L"\n";
 }

@@ -11,13 +11,14 @@ set(ORVANE_TEST_ENVIRONMENT
   "DISPLAY=")
 
 # orvane_add_test(<name> SOURCES ... [LIBS ...] [TIMEOUT seconds] [NO_MAIN])
-# One GoogleTest binary, run as one Wine process with a time-out, so a hang fails the run.
+# One GoogleTest binary, run as one Wine process with a time-out, so a hang fails the run. Every binary
+# refuses to run outside the build tree's Wine prefix (tests/support/HermeticPrefix.cpp).
 function(orvane_add_test name)
   cmake_parse_arguments(T "NO_MAIN" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  add_executable(${name} ${T_SOURCES})
+  add_executable(${name} ${T_SOURCES} $<TARGET_OBJECTS:orvane_test_hermetic>)
   target_link_libraries(${name} PRIVATE orvane_options orvane_test_support GTest::gmock ${T_LIBS})
   if(NOT T_NO_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)

@@ -4,6 +4,7 @@
 #include "diagnostics/Log.h"
 #include "platform/SystemApi.h"
 #include "platform/SystemError.h"
+#include "platform/UniqueHandle.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,37 +12,6 @@
 
 namespace
 {
-
-// What one decryption obtained from the provider and the heap; released in the order key, IV copy,
-// provider, whatever of it exists.
-class CCngSession
-{
-public:
-    CCngSession() = default;
-    CCngSession(const CCngSession&) = delete;
-    CCngSession& operator=(const CCngSession&) = delete;
-    ~CCngSession()
-    {
-        auto& api = platform::Api();
-        if (key != nullptr)
-        {
-            api.BCryptDestroyKey(key);
-        }
-        if (iv != nullptr)
-        {
-            api.HeapFree(heap, 0, iv);
-        }
-        if (algorithm != nullptr)
-        {
-            api.BCryptCloseAlgorithmProvider(algorithm, 0);
-        }
-    }
-
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    HANDLE heap = nullptr;
-    PUCHAR iv = nullptr;
-    BCRYPT_KEY_HANDLE key = nullptr;
-};
 
 bool Failed(NTSTATUS status, const wchar_t* text)
 {
@@ -58,25 +28,28 @@ bool Failed(NTSTATUS status, const wchar_t* text)
 bool AesCbcDecrypt(std::string_view ciphertext, std::string& plaintext)
 {
     auto& api = platform::Api();
-    CCngSession session;
+    // Declared in this order, so whatever was obtained is released as key, IV copy, provider.
+    platform::UniqueAlgorithmProvider algorithm;
+    platform::UniqueProcessHeapMemory ivMemory;
+    platform::UniqueCryptKey key;
 
-    if (Failed(api.BCryptOpenAlgorithmProvider(&session.algorithm, BCRYPT_AES_ALGORITHM, nullptr, 0),
+    if (Failed(api.BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_AES_ALGORITHM, nullptr, 0),
                L"BCryptOpenAlgorithmProvider failed with error 0x"))
     {
         return false;
     }
 
-    session.heap = api.GetProcessHeap();
-    session.iv = static_cast<PUCHAR>(api.HeapAlloc(session.heap, 0, credential::kIv.size()));
-    if (session.iv == nullptr)
+    ivMemory.reset(api.HeapAlloc(api.GetProcessHeap(), 0, credential::kIv.size()));
+    if (!ivMemory)
     {
         VLOG(velmar::LogSeverity::Error) << L"memory allocation failed";
         return false;
     }
-    std::memcpy(session.iv, credential::kIv.data(), credential::kIv.size());
+    const auto iv = static_cast<PUCHAR>(ivMemory.get());
+    std::memcpy(iv, credential::kIv.data(), credential::kIv.size());
 
     static const wchar_t chainingMode[] = BCRYPT_CHAIN_MODE_CBC;
-    if (Failed(api.BCryptSetProperty(session.algorithm, BCRYPT_CHAINING_MODE,
+    if (Failed(api.BCryptSetProperty(algorithm.get(), BCRYPT_CHAINING_MODE,
                                      reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(chainingMode)),
                                      sizeof(chainingMode), 0),
                L"BCryptSetProperty BCRYPT_CHAIN_MODE_CBC failed with error 0x"))
@@ -84,9 +57,9 @@ bool AesCbcDecrypt(std::string_view ciphertext, std::string& plaintext)
         return false;
     }
 
-    std::vector<UCHAR> key(credential::kKey.begin(), credential::kKey.end());
-    if (Failed(api.BCryptGenerateSymmetricKey(session.algorithm, &session.key, nullptr, 0, key.data(),
-                                              static_cast<ULONG>(key.size()), 0),
+    std::vector<UCHAR> secret(credential::kKey.begin(), credential::kKey.end());
+    if (Failed(api.BCryptGenerateSymmetricKey(algorithm.get(), key.put(), nullptr, 0, secret.data(),
+                                              static_cast<ULONG>(secret.size()), 0),
                L"BCryptGenerateSymmetricKey failed with error 0x"))
     {
         return false;
@@ -94,9 +67,8 @@ bool AesCbcDecrypt(std::string_view ciphertext, std::string& plaintext)
 
     std::vector<UCHAR> input(ciphertext.begin(), ciphertext.end());
     ULONG outputSize = 0;
-    if (Failed(api.BCryptDecrypt(session.key, input.data(), static_cast<ULONG>(input.size()), nullptr,
-                                 session.iv, static_cast<ULONG>(credential::kIv.size()), nullptr, 0,
-                                 &outputSize, 0),
+    if (Failed(api.BCryptDecrypt(key.get(), input.data(), static_cast<ULONG>(input.size()), nullptr, iv,
+                                 static_cast<ULONG>(credential::kIv.size()), nullptr, 0, &outputSize, 0),
                L"BCryptDecrypt(1) failed with error 0x"))
     {
         return false;
@@ -104,9 +76,9 @@ bool AesCbcDecrypt(std::string_view ciphertext, std::string& plaintext)
 
     std::vector<UCHAR> output(outputSize);
     ULONG written = 0;
-    if (Failed(api.BCryptDecrypt(session.key, input.data(), static_cast<ULONG>(input.size()), nullptr,
-                                 session.iv, static_cast<ULONG>(credential::kIv.size()), output.data(),
-                                 outputSize, &written, 0),
+    if (Failed(api.BCryptDecrypt(key.get(), input.data(), static_cast<ULONG>(input.size()), nullptr, iv,
+                                 static_cast<ULONG>(credential::kIv.size()), output.data(), outputSize,
+                                 &written, 0),
                L"BCryptDecrypt(2) failed with error 0x"))
     {
         return false;

@@ -18,36 +18,6 @@ constexpr const char* kReadStringFailed = "Cannot read string from registry";
 
 } // namespace
 
-CRegistry::~CRegistry()
-{
-    Close();
-}
-
-CRegistry::CRegistry(CRegistry&& other) noexcept : m_key(other.m_key)
-{
-    other.m_key = nullptr;
-}
-
-CRegistry& CRegistry::operator=(CRegistry&& other) noexcept
-{
-    if (this != &other)
-    {
-        Close();
-        m_key = other.m_key;
-        other.m_key = nullptr;
-    }
-    return *this;
-}
-
-void CRegistry::Close() noexcept
-{
-    if (m_key != nullptr)
-    {
-        platform::Api().RegCloseKey(m_key);
-        m_key = nullptr;
-    }
-}
-
 CRegistry CRegistry::Open(HKEY parent, const std::wstring& subkey)
 {
     HKEY key = nullptr;
@@ -61,7 +31,7 @@ CRegistry CRegistry::Open(const CRegistry& parent, const std::wstring& subkey)
     {
         return CRegistry();
     }
-    return Open(parent.m_key, subkey);
+    return Open(parent.m_key.get(), subkey);
 }
 
 CRegistry CRegistry::Create(HKEY parent, const std::wstring& subkey)
@@ -80,19 +50,19 @@ CRegistry CRegistry::Create(const CRegistry& parent, const std::wstring& subkey)
     {
         return CRegistry();
     }
-    return Create(parent.m_key, subkey);
+    return Create(parent.m_key.get(), subkey);
 }
 
 std::wstring CRegistry::ReadString(const std::wstring& name) const
 {
     DWORD size = 0;
-    ThrowOnFailure(
-        platform::Api().RegGetValueW(m_key, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size),
-        kReadStringFailed);
+    ThrowOnFailure(platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr,
+                                                nullptr, &size),
+                   kReadStringFailed);
 
     // One spare character so that a buffer exists even for a value of 0 bytes.
     std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-    ThrowOnFailure(platform::Api().RegGetValueW(m_key, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr,
+    ThrowOnFailure(platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr,
                                                 text.data(), &size),
                    kReadStringFailed);
 
@@ -110,8 +80,8 @@ std::wstring CRegistry::ReadString(const std::wstring& name) const
 std::optional<std::wstring> CRegistry::ReadOptionalString(const std::wstring& name) const
 {
     DWORD size = 0;
-    const LSTATUS status =
-        platform::Api().RegGetValueW(m_key, nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size);
+    const LSTATUS status = platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), RRF_RT_REG_SZ,
+                                                        nullptr, nullptr, &size);
     if (status == ERROR_FILE_NOT_FOUND)
     {
         return std::nullopt;
@@ -124,9 +94,9 @@ DWORD CRegistry::ReadDword(const std::wstring& name) const
 {
     DWORD value = 0;
     DWORD size = sizeof(value);
-    ThrowOnFailure(
-        platform::Api().RegGetValueW(m_key, nullptr, name.c_str(), RRF_RT_REG_DWORD, nullptr, &value, &size),
-        "Cannot read DWORD from registry.");
+    ThrowOnFailure(platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), RRF_RT_REG_DWORD, nullptr,
+                                                &value, &size),
+                   "Cannot read DWORD from registry.");
     return value;
 }
 
@@ -134,7 +104,7 @@ void CRegistry::WriteString(const std::wstring& name, std::wstring_view text) co
 {
     static const wchar_t empty[1] = {L'\0'};
     const wchar_t* data = text.empty() ? empty : text.data();
-    ThrowOnFailure(platform::Api().RegSetValueExW(m_key, name.c_str(), 0, REG_SZ,
+    ThrowOnFailure(platform::Api().RegSetValueExW(m_key.get(), name.c_str(), 0, REG_SZ,
                                                   reinterpret_cast<const BYTE*>(data),
                                                   static_cast<DWORD>(text.size() * sizeof(wchar_t))),
                    "Cannot write String to registry.");
@@ -144,7 +114,7 @@ std::vector<std::wstring> CRegistry::EnumerateSubKeys() const
 {
     DWORD count = 0;
     DWORD longest = 0;
-    ThrowOnFailure(platform::Api().RegQueryInfoKeyW(m_key, nullptr, nullptr, nullptr, &count, &longest,
+    ThrowOnFailure(platform::Api().RegQueryInfoKeyW(m_key.get(), nullptr, nullptr, nullptr, &count, &longest,
                                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
                    "Cannot query key info from the registry");
 
@@ -154,8 +124,8 @@ std::vector<std::wstring> CRegistry::EnumerateSubKeys() const
     for (DWORD index = 0; index < count; ++index)
     {
         DWORD length = static_cast<DWORD>(buffer.size());
-        ThrowOnFailure(platform::Api().RegEnumKeyExW(m_key, index, buffer.data(), &length, nullptr, nullptr,
-                                                     nullptr, nullptr),
+        ThrowOnFailure(platform::Api().RegEnumKeyExW(m_key.get(), index, buffer.data(), &length, nullptr,
+                                                     nullptr, nullptr, nullptr),
                        "Cannot get value info from the registry");
         names.emplace_back(buffer.data(), length);
     }
@@ -164,11 +134,13 @@ std::vector<std::wstring> CRegistry::EnumerateSubKeys() const
 
 void CRegistry::DeleteSubKey(const std::wstring& name) const
 {
-    ThrowOnFailure(platform::Api().RegDeleteKeyW(m_key, name.c_str()), "Cannot delete key from the registry");
+    ThrowOnFailure(platform::Api().RegDeleteKeyW(m_key.get(), name.c_str()),
+                   "Cannot delete key from the registry");
 }
 
 void CRegistry::Watch(const CEvent& event) const
 {
-    ThrowOnFailure(platform::Api().RegNotifyChangeKeyValue(m_key, FALSE, kWatchFilter, event.Handle(), TRUE),
-                   "Cannot watch the registry");
+    ThrowOnFailure(
+        platform::Api().RegNotifyChangeKeyValue(m_key.get(), FALSE, kWatchFilter, event.Handle(), TRUE),
+        "Cannot watch the registry");
 }

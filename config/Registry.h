@@ -1,6 +1,7 @@
 #pragma once
 #include "config/RegistryError.h"
 #include "platform/Event.h"
+#include "platform/UniqueHandle.h"
 
 #include <optional>
 #include <string>
@@ -24,9 +25,9 @@ public:
 
     CRegistry() noexcept = default;
     explicit CRegistry(HKEY key) noexcept : m_key(key) {}
-    virtual ~CRegistry();
-    CRegistry(CRegistry&& other) noexcept;
-    CRegistry& operator=(CRegistry&& other) noexcept;
+    virtual ~CRegistry() = default;
+    CRegistry(CRegistry&& other) noexcept = default;
+    CRegistry& operator=(CRegistry&& other) noexcept = default;
     CRegistry(const CRegistry&) = delete;
     CRegistry& operator=(const CRegistry&) = delete;
 
@@ -55,11 +56,9 @@ public:
     // direct subkeys changes. Re-arm after each signal. "Cannot watch the registry"
     void Watch(const CEvent& event) const;
 
-    HKEY Handle() const noexcept { return m_key; }
-    bool IsOpen() const noexcept { return m_key != nullptr; }
+    HKEY Handle() const noexcept { return m_key.get(); }
+    bool IsOpen() const noexcept { return static_cast<bool>(m_key); }
 
 private:
-    void Close() noexcept;
-
-    HKEY m_key = nullptr;
+    platform::UniqueKey m_key;
 };

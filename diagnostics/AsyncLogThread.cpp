@@ -1,6 +1,7 @@
 #include "diagnostics/AsyncLogThread.h"
 
 #include "diagnostics/AsyncAppender.h"
+#include "platform/Boundary.h"
 
 #include <chrono>
 
@@ -27,16 +28,7 @@ void AsyncLogThread::Run()
 {
     // Thread boundary: a failing appender must not end the process. There is nowhere left to report
     // such a failure but the log that just failed, so the record is given up and draining goes on.
-    const auto drain = []
-    {
-        try
-        {
-            plog::detail::DrainAsyncLog();
-        }
-        catch (...)
-        {
-        }
-    };
+    const auto drain = [] { CatchAtBoundary(&plog::detail::DrainAsyncLog); };
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop)
     {

@@ -16,6 +16,9 @@ AsyncRing::AsyncRing()
         m_cells[index].func.reserve(16);
         m_cells[index].message.reserve(64);
     }
+    // The drain's buffers go to the first cell it takes out, so they get the same room.
+    m_drained.func.reserve(16);
+    m_drained.message.reserve(64);
 }
 
 bool AsyncRing::Enqueue(const Record& record) noexcept
@@ -77,8 +80,8 @@ bool AsyncRing::Enqueue(const Record& record) noexcept
 
 std::size_t AsyncRing::Drain(IAppender& target)
 {
+    const std::lock_guard<std::mutex> lock(m_drainMutex);
     std::size_t count = 0;
-    AsyncEntry entry;
     std::uint64_t position = m_dequeue.value.load(std::memory_order_relaxed);
     for (;;)
     {
@@ -89,20 +92,21 @@ std::size_t AsyncRing::Drain(IAppender& target)
         {
             if (m_dequeue.value.compare_exchange_weak(position, position + 1, std::memory_order_relaxed))
             {
+                // Nothing between the swap of the position and the release of the cell can throw.
                 const bool valid = cell.valid;
-                entry.time = cell.time;
-                entry.millitm = cell.millitm;
-                entry.severity = cell.severity;
-                entry.tid = cell.tid;
-                entry.line = cell.line;
-                entry.file = cell.file;
-                entry.func.assign(cell.func);
-                entry.message.assign(cell.message);
+                m_drained.time = cell.time;
+                m_drained.millitm = cell.millitm;
+                m_drained.severity = cell.severity;
+                m_drained.tid = cell.tid;
+                m_drained.line = cell.line;
+                m_drained.file = cell.file;
+                m_drained.func.swap(cell.func);
+                m_drained.message.swap(cell.message);
                 cell.sequence.store(position + kCapacity, std::memory_order_release);
                 ++count;
                 if (valid)
                 {
-                    ReplayRecord replay(entry);
+                    ReplayRecord replay(m_drained);
                     target.write(replay);
                 }
                 position = m_dequeue.value.load(std::memory_order_relaxed);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 namespace plog
 {
@@ -39,6 +40,9 @@ public:
     bool Enqueue(const Record& record) noexcept;
 
     // Replays every published entry, oldest first, into target; returns how many were taken out.
+    // Taking an entry out cannot fail: its strings are swapped with the drain's own, so the cell is
+    // always released and gets buffers back for its next record, and draining allocates nothing.
+    // An exception from target leaves the entries not yet taken in the ring. Drains run one at a time.
     std::size_t Drain(IAppender& target);
 
 private:
@@ -65,6 +69,8 @@ private:
     Position m_enqueue;
     Position m_dequeue;
     Cell m_cells[kCapacity];
+    std::mutex m_drainMutex;
+    AsyncEntry m_drained; // the entry being replayed; its buffers circulate through the cells
 };
 
 } // namespace detail

@@ -10,13 +10,7 @@ EventLogAppender<velmar::MessageOnlyFormatter>::EventLogAppender(const wchar_t* 
 {
 }
 
-EventLogAppender<velmar::MessageOnlyFormatter>::~EventLogAppender()
-{
-    if (m_source != nullptr)
-    {
-        platform::Api().DeregisterEventSource(m_source);
-    }
-}
+EventLogAppender<velmar::MessageOnlyFormatter>::~EventLogAppender() = default;
 
 ::WORD EventLogAppender<velmar::MessageOnlyFormatter>::EventType(int severity) noexcept
 {
@@ -37,8 +31,8 @@ void EventLogAppender<velmar::MessageOnlyFormatter>::write(const Record& record)
     const std::wstring text = velmar::MessageOnlyFormatter::format(record);
     const int severity = static_cast<int>(record.getSeverity());
     ::LPCWSTR strings[] = {text.c_str()};
-    platform::Api().ReportEventW(m_source, EventType(severity), static_cast<::WORD>(severity), 0, nullptr, 1,
-                                 0, strings, nullptr);
+    platform::Api().ReportEventW(m_source.get(), EventType(severity), static_cast<::WORD>(severity), 0,
+                                 nullptr, 1, 0, strings, nullptr);
 }
 
 } // namespace plog

@@ -2,6 +2,7 @@
 // The event-log appender of the program: one report per record, text in the MessageOnlyFormatter layout,
 // type from the severity (FATAL/ERROR error, WARN warning, anything else information), category = severity.
 #include "diagnostics/MessageOnlyFormatter.h"
+#include "platform/UniqueHandle.h"
 
 #include <plog/Appenders/EventLogAppender.h>
 #include <plog/Appenders/IAppender.h>
@@ -26,7 +27,7 @@ public:
     static ::WORD EventType(int severity) noexcept;
 
 private:
-    ::HANDLE m_source;
+    platform::UniqueEventSource m_source;
 };
 
 } // namespace plog

@@ -11,9 +11,19 @@
 
 namespace velmar
 {
+// Only an enumeration with a fixed underlying type can be list-initialised from an integer.
+template <typename Enumeration>
+concept HasFixedUnderlyingType = requires
+{
+    Enumeration{10};
+};
+// plog's enumerators end at 6; scripts/bootstrap gives the staged enumeration the underlying type int,
+// so that VERB4 (8) to DEBUG (10) are values of plog::Severity and not undefined conversions.
+static_assert(HasFixedUnderlyingType<plog::Severity>, "run scripts/bootstrap: plog::Severity needs ': int'");
+
 constexpr plog::Severity ToPlog(LogSeverity severity) noexcept
 {
-    return static_cast<plog::Severity>(static_cast<int>(severity));
+    return plog::Severity{static_cast<int>(severity)};
 }
 } // namespace velmar
 

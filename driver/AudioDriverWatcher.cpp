@@ -14,11 +14,6 @@ driver::CComRef<CAudioDriver_Watcher> CAudioDriver_Watcher::Create()
 CAudioDriver_Watcher::~CAudioDriver_Watcher()
 {
     Unregister();
-    if (m_comInitialised)
-    {
-        platform::Api().CoUninitialize();
-        m_comInitialised = false;
-    }
 }
 
 HRESULT STDMETHODCALLTYPE CAudioDriver_Watcher::QueryInterface(REFIID iid, void** object)
@@ -79,7 +74,7 @@ HRESULT STDMETHODCALLTYPE CAudioDriver_Watcher::OnPropertyValueChanged(LPCWSTR, 
 
 bool CAudioDriver_Watcher::Register()
 {
-    if (!m_comInitialised)
+    if (!m_apartment)
     {
         const HRESULT initialised = platform::Api().CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         if (FAILED(initialised))
@@ -88,7 +83,7 @@ bool CAudioDriver_Watcher::Register()
                 << L"Failed to CoInitializeEx: " << ToHex(static_cast<std::uint32_t>(initialised));
             return false;
         }
-        m_comInitialised = true;
+        m_apartment.reset(true);
     }
     Unregister();
     const HRESULT created =

@@ -3,6 +3,7 @@
 // run. Its notifications do nothing; the registration keeps the endpoint store informed about the
 // program. The object counts its references and deletes itself when the last one goes.
 #include "driver/ComRef.h"
+#include "platform/UniqueHandle.h"
 
 #include <atomic>
 
@@ -42,7 +43,7 @@ private:
     // uninitialised, so that the enumerator never calls into a deleted object.
     ~CAudioDriver_Watcher();
 
-    bool m_comInitialised = false;
+    platform::UniqueComApartment m_apartment; // declared first: left after the enumerator is released
     std::atomic<ULONG> m_references{1};
     driver::CComRef<IMMDeviceEnumerator> m_enumerator;
 };

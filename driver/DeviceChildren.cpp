@@ -2,6 +2,7 @@
 
 #include "config/InstanceId.h"
 #include "diagnostics/Log.h"
+#include "driver/DeviceHandles.h"
 #include "driver/Devices.h"
 #include "platform/SystemError.h"
 
@@ -16,28 +17,6 @@ constexpr DEVPROPKEY kDeviceChildrenKey{
     {0x4340a6c5, 0x93fa, 0x4706, {0x97, 0x2c, 0x7b, 0x64, 0x80, 0x08, 0xa5, 0xa7}}, 9};
 constexpr DWORD kChildrenBufferBytes = 1024;
 
-// Owns a device information set.
-class CDeviceInfoSet
-{
-public:
-    explicit CDeviceInfoSet(HDEVINFO set) noexcept : m_set(set) {}
-    ~CDeviceInfoSet()
-    {
-        if (IsValid())
-        {
-            driver::Devices().SetupDiDestroyDeviceInfoList(m_set);
-        }
-    }
-    CDeviceInfoSet(const CDeviceInfoSet&) = delete;
-    CDeviceInfoSet& operator=(const CDeviceInfoSet&) = delete;
-
-    bool IsValid() const noexcept { return m_set != INVALID_HANDLE_VALUE && m_set != nullptr; }
-    HDEVINFO Get() const noexcept { return m_set; }
-
-private:
-    HDEVINFO m_set;
-};
-
 } // namespace
 
 std::vector<std::wstring> GetDeviceChildren(const std::wstring& link, const GUID& interfaceClass)
@@ -46,9 +25,9 @@ std::vector<std::wstring> GetDeviceChildren(const std::wstring& link, const GUID
     std::wstring deviceId = InstanceIdFromPath(link);
     std::replace(deviceId.begin(), deviceId.end(), L'#', L'\\');
 
-    const CDeviceInfoSet set(driver::Devices().SetupDiGetClassDevsW(&interfaceClass, deviceId.c_str(),
-                                                                    nullptr, DIGCF_DEVICEINTERFACE));
-    if (!set.IsValid())
+    const driver::UniqueDeviceInfoSet set(driver::Devices().SetupDiGetClassDevsW(
+        &interfaceClass, deviceId.c_str(), nullptr, DIGCF_DEVICEINTERFACE));
+    if (!set)
     {
         VLOG(velmar::LogSeverity::Error)
             << L"SetupDiGetClassDevs failed: " << FormatSystemError(GetLastError());
@@ -57,7 +36,7 @@ std::vector<std::wstring> GetDeviceChildren(const std::wstring& link, const GUID
 
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof(device);
-    if (!driver::Devices().SetupDiEnumDeviceInfo(set.Get(), 0, &device))
+    if (!driver::Devices().SetupDiEnumDeviceInfo(set.get(), 0, &device))
     {
         VLOG(velmar::LogSeverity::Error)
             << L"SetupDiEnumDeviceInfo failed: " << FormatSystemError(GetLastError());
@@ -69,7 +48,7 @@ std::vector<std::wstring> GetDeviceChildren(const std::wstring& link, const GUID
     wchar_t buffer[kChildrenBufferBytes / sizeof(wchar_t)] = {};
     DEVPROPTYPE type = DEVPROP_TYPE_EMPTY;
     DWORD required = 0;
-    if (!driver::Devices().SetupDiGetDevicePropertyW(set.Get(), &device, &kDeviceChildrenKey, &type,
+    if (!driver::Devices().SetupDiGetDevicePropertyW(set.get(), &device, &kDeviceChildrenKey, &type,
                                                      reinterpret_cast<PBYTE>(buffer), kChildrenBufferBytes,
                                                      &required, 0))
     {

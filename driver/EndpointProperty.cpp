@@ -5,6 +5,7 @@
 #include "driver/Devices.h"
 #include "platform/SystemApi.h"
 #include "platform/SystemError.h"
+#include "platform/UniqueHandle.h"
 
 #include <cstring>
 #include <cwchar>
@@ -13,31 +14,6 @@
 
 namespace
 {
-
-// Balances one successful CoInitializeEx of the calling thread.
-class CComApartment
-{
-public:
-    CComApartment() = default;
-    ~CComApartment() { platform::Api().CoUninitialize(); }
-    CComApartment(const CComApartment&) = delete;
-    CComApartment& operator=(const CComApartment&) = delete;
-};
-
-// Frees a text the endpoint store allocated for the caller.
-class CTaskText
-{
-public:
-    CTaskText() = default;
-    ~CTaskText() { ::CoTaskMemFree(m_text); }
-    CTaskText(const CTaskText&) = delete;
-    CTaskText& operator=(const CTaskText&) = delete;
-    LPWSTR* Put() noexcept { return &m_text; }
-    const wchar_t* Get() const noexcept { return m_text; }
-
-private:
-    LPWSTR m_text = nullptr;
-};
 
 // A VT_LPWSTR value owning its task-allocated copy; cleared however the write ends.
 class CStringValue
@@ -75,12 +51,12 @@ private:
 
 bool SetEndpointStringProperty(const std::wstring& endpointId, const PROPERTYKEY& key, const wchar_t* value)
 {
-    if (FAILED(platform::Api().CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    // Declared first, so that every interface below is released before COM is uninitialised.
+    const platform::UniqueComApartment apartment = platform::EnterComApartment(COINIT_APARTMENTTHREADED);
+    if (!apartment)
     {
         return false;
     }
-    // Declared first, so that every interface below is released before COM is uninitialised.
-    const CComApartment apartment;
 
     driver::CComRef<IMMDeviceEnumerator> enumerator;
     if (FAILED(driver::Devices().CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
@@ -113,12 +89,12 @@ bool SetEndpointStringProperty(const std::wstring& endpointId, const PROPERTYKEY
             VLOG(velmar::LogSeverity::Error) << L"OpenPropertyStore failed";
             continue;
         }
-        CTaskText id;
-        if (FAILED(endpoint->GetId(id.Put())) || id.Get() == nullptr)
+        platform::UniqueCoTaskMemString id;
+        if (FAILED(endpoint->GetId(id.put())) || !id)
         {
             continue;
         }
-        if (endpointId != id.Get())
+        if (endpointId != id.get())
         {
             continue;
         }

@@ -1,9 +1,8 @@
 #include "library/LibraryLogBridge.h"
 
 #include "diagnostics/Log.h"
+#include "platform/Boundary.h"
 #include "platform/TextConversion.h"
-
-#include <exception>
 
 namespace velmar
 {
@@ -17,20 +16,17 @@ LibraryLogSink& LibraryLogSinkSlot() noexcept
 void VELMAR_CALL LibraryLogCallback(std::int32_t severity, const char* text) noexcept
 {
     // This runs inside the library's C frames: nothing may be thrown back into them. A report that
-    // cannot be delivered is dropped; there is no log to tell it to.
-    try
-    {
-        const std::string message = text != nullptr ? std::string(text) : std::string();
-        LibraryLogSinkSlot()(static_cast<LogSeverity>(severity), message);
-    }
-    catch (const std::bad_function_call&)
-    {
-        // No bridge installed yet (or any more).
-    }
-    catch (const std::exception&)
-    {
-        // Out of memory or a failing appender: the record is lost.
-    }
+    // cannot be delivered (no bridge installed, out of memory, a failing appender) is dropped; there is
+    // no log to tell it to.
+    CatchAtBoundary(
+        [&]
+        {
+            const LibraryLogSink& sink = LibraryLogSinkSlot();
+            if (sink)
+            {
+                sink(static_cast<LogSeverity>(severity), text != nullptr ? std::string(text) : std::string());
+            }
+        });
 }
 
 void BridgeLibraryLog(LogSeverity severity, const std::string& text)

@@ -4,6 +4,7 @@
 //
 //   CatchAtBoundary([&] { Work(); },
 //                   [&](const std::exception* error) { /* log error->what(), or "unknown" if null */ });
+//   CatchAtBoundary([&] { Work(); });   // nothing to report to
 #include <exception>
 
 // Runs body. An exception that leaves it is handed to report: the std::exception, or null for
@@ -37,4 +38,10 @@ template <typename Body, typename Report> bool CatchAtBoundary(Body&& body, Repo
         }
     }
     return false;
+}
+
+// For a boundary with nowhere left to report to (the failing log itself): whatever leaves body is dropped.
+template <typename Body> bool CatchAtBoundary(Body&& body) noexcept
+{
+    return CatchAtBoundary(static_cast<Body&&>(body), [](const std::exception*) {});
 }

@@ -4,18 +4,9 @@
 
 CEvent::CEvent() : m_handle(platform::Api().CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
-CEvent::~CEvent()
-{
-    if (m_handle != INVALID_HANDLE_VALUE)
-    {
-        platform::Api().CloseHandle(m_handle);
-    }
-    m_handle = INVALID_HANDLE_VALUE;
-}
-
 void CEvent::Set()
 {
-    if (!platform::Api().SetEvent(m_handle))
+    if (!platform::Api().SetEvent(m_handle.get()))
     {
         throw EventError("Cannot open set event", static_cast<std::int32_t>(GetLastError()));
     }

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/EventError.h"
+#include "platform/UniqueHandle.h"
 
 #include <initializer_list>
 #include <vector>
@@ -7,21 +8,21 @@
 #include <windows.h>
 
 // Owns one unnamed manual-reset event, initially not signalled. A creation failure is not reported
-// here: the first Set or wait on the event fails instead.
+// here: the handle stays null, nothing is closed, and the first Set or wait on the event fails.
 class CEvent
 {
 public:
     CEvent();
-    ~CEvent();
+    ~CEvent() = default;
     CEvent(const CEvent&) = delete;
     CEvent& operator=(const CEvent&) = delete;
 
     // Signals the event; throws EventError "Cannot open set event" with GetLastError on failure.
     void Set();
-    HANDLE Handle() const noexcept { return m_handle; }
+    HANDLE Handle() const noexcept { return m_handle.get(); }
 
 private:
-    HANDLE m_handle;
+    platform::UniqueEvent m_handle;
 };
 
 // Waits for the first of the given events (lowest index wins when several are signalled), resets

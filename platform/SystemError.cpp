@@ -1,6 +1,7 @@
 #include "platform/SystemError.h"
 
 #include "platform/SystemApi.h"
+#include "platform/UniqueHandle.h"
 
 std::wstring FormatSystemError(std::uint32_t code)
 {
@@ -8,20 +9,15 @@ std::wstring FormatSystemError(std::uint32_t code)
     {
         return L"No error";
     }
-    LPWSTR buffer = nullptr;
+    platform::UniqueLocalMemory buffer;
     const DWORD length = platform::Api().FormatMessageW(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
-        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    std::wstring text;
-    if (length != 0 && buffer != nullptr)
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
+    if (length == 0 || !buffer)
     {
-        text.assign(buffer, length);
+        return {};
     }
-    if (buffer != nullptr)
-    {
-        platform::Api().LocalFree(buffer);
-    }
-    return text;
+    return std::wstring(static_cast<const wchar_t*>(buffer.get()), length);
 }
 
 std::wstring ToHex(std::uint32_t value)

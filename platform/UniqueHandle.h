@@ -60,13 +60,17 @@ private:
     Type m_value = Traits::Empty();
 };
 
-// An event, thread, process or other kernel object whose failure value is null.
-struct HandleTraits
+// The traits of a kind whose empty value is null and which one entry of the system call table closes
+// with the value as its only argument.
+template <typename T, auto SystemApi::*Entry> struct TableClosedTraits
 {
-    using Type = HANDLE;
+    using Type = T;
     static constexpr Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { Api().CloseHandle(value); }
+    static void Close(Type value) noexcept { (Api().*Entry)(value); }
 };
+
+// An event, thread, process or other kernel object whose failure value is null.
+using HandleTraits = TableClosedTraits<HANDLE, &SystemApi::CloseHandle>;
 using UniqueHandle = CUniqueAny<HandleTraits>;
 using UniqueEvent = UniqueHandle;
 using UniqueThread = UniqueHandle;
@@ -80,29 +84,42 @@ struct FileTraits
 };
 using UniqueFile = CUniqueAny<FileTraits>;
 
-struct RegistryKeyTraits
-{
-    using Type = HKEY;
-    static constexpr Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { Api().RegCloseKey(value); }
-};
+using RegistryKeyTraits = TableClosedTraits<HKEY, &SystemApi::RegCloseKey>;
 using UniqueKey = CUniqueAny<RegistryKeyTraits>;
 
-struct ServiceHandleTraits
-{
-    using Type = SC_HANDLE;
-    static constexpr Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { Api().CloseServiceHandle(value); }
-};
+using ServiceHandleTraits = TableClosedTraits<SC_HANDLE, &SystemApi::CloseServiceHandle>;
 using UniqueServiceHandle = CUniqueAny<ServiceHandleTraits>;
 
-struct CoTaskMemTraits
+using CoTaskMemTraits = TableClosedTraits<void*, &SystemApi::CoTaskMemFree>;
+using UniqueCoTaskMem = CUniqueAny<CoTaskMemTraits>;
+
+// A text the system allocated for the caller with CoTaskMemAlloc (for example IMMDevice::GetId).
+using UniqueCoTaskMemString = CUniqueAny<TableClosedTraits<wchar_t*, &SystemApi::CoTaskMemFree>>;
+
+// Memory the system allocated with LocalAlloc for the caller (FORMAT_MESSAGE_ALLOCATE_BUFFER).
+using UniqueLocalMemory = CUniqueAny<TableClosedTraits<HLOCAL, &SystemApi::LocalFree>>;
+
+// An event-log source from RegisterEventSourceW.
+using UniqueEventSource = CUniqueAny<TableClosedTraits<HANDLE, &SystemApi::DeregisterEventSource>>;
+
+// Memory from HeapAlloc on the process heap.
+struct ProcessHeapMemoryTraits
 {
     using Type = void*;
     static constexpr Type Empty() noexcept { return nullptr; }
-    static void Close(Type value) noexcept { Api().CoTaskMemFree(value); }
+    static void Close(Type value) noexcept { Api().HeapFree(Api().GetProcessHeap(), 0, value); }
 };
-using UniqueCoTaskMem = CUniqueAny<CoTaskMemTraits>;
+using UniqueProcessHeapMemory = CUniqueAny<ProcessHeapMemoryTraits>;
+
+// A CNG algorithm provider and a CNG key.
+struct AlgorithmProviderTraits
+{
+    using Type = BCRYPT_ALG_HANDLE;
+    static constexpr Type Empty() noexcept { return nullptr; }
+    static void Close(Type value) noexcept { Api().BCryptCloseAlgorithmProvider(value, 0); }
+};
+using UniqueAlgorithmProvider = CUniqueAny<AlgorithmProviderTraits>;
+using UniqueCryptKey = CUniqueAny<TableClosedTraits<BCRYPT_KEY_HANDLE, &SystemApi::BCryptDestroyKey>>;
 
 // A COM apartment entered on this thread: the value is whether CoInitializeEx succeeded (S_OK or
 // S_FALSE), and closing leaves the apartment.

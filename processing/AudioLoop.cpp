@@ -136,7 +136,7 @@ bool CAudioLoop::RunPass(const TraceActivity& thread)
     StorageFileExists(storage / L"state.json");
     VLOG(velmar::LogSeverity::Warn) << L"Creating auth process for " << name;
     const bool authPresent = StorageFileExists(storage / L"auth.json");
-    const bool created = processing->Init(kHostText, ORVANE_VERSION_TEXT, WideToUtf8(instance.m_keyName),
+    const bool created = processing->Init(kHostText, ORVANE_PRODUCT_VERSION, WideToUtf8(instance.m_keyName),
                                           WideToUtf8(name), storage);
     if (!created)
     {

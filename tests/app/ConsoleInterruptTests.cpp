@@ -3,7 +3,7 @@
 #include "platform/SystemApi.h"
 
 #include "ApiOverride.h"
-#include "CaptureLog.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 #include <plog/Log.h>
@@ -41,7 +41,7 @@ class ConsoleInterruptTest : public testing::Test
 protected:
     void SetUp() override
     {
-        m_log = &TestLog();
+        m_log = &CLogCapture::Fresh();
         ResetEvent(StopEvent().Handle());
     }
     void TearDown() override
@@ -49,14 +49,14 @@ protected:
         plog::get<0>()->setMaxSeverity(static_cast<plog::Severity>(10));
         ResetEvent(StopEvent().Handle());
     }
-    CCaptureLog* m_log = nullptr;
+    CLogCapture* m_log = nullptr;
 };
 
 TEST_F(ConsoleInterruptTest, SetsTheStopEventAndKeepsTheProcess)
 {
     EXPECT_EQ(ConsoleInterruptHandler(CTRL_C_EVENT), TRUE);
     EXPECT_TRUE(StopEventSet());
-    const std::vector<CCaptureLog::Line> lines = m_log->Take();
+    const std::vector<LogLine> lines = m_log->Take();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].severity, 9);
     EXPECT_EQ(lines[0].message, L"Interrupt Caught, leaving");
@@ -78,10 +78,22 @@ TEST_F(ConsoleInterruptTest, FailedStopEventIsLoggedAndLeftToTheDefaultHandler)
 {
     CApiOverride guard(platform::Api().SetEvent, &FailSetEvent);
     EXPECT_EQ(ConsoleInterruptHandler(CTRL_C_EVENT), FALSE);
-    const std::vector<CCaptureLog::Line> lines = m_log->Take();
+    const std::vector<LogLine> lines = m_log->Take();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1].severity, 1);
     EXPECT_EQ(lines[1].message.rfind(L"Cannot open set event: 5 ", 0), 0u) << lines[1].message;
+}
+
+TEST_F(ConsoleInterruptTest, NothingLeavesIntoTheSystemThreadWhenLoggingFails)
+{
+    m_log->FailWrites(true);
+    EXPECT_EQ(ConsoleInterruptHandler(CTRL_C_EVENT), TRUE); // the log failed, the run still stops
+    EXPECT_TRUE(StopEventSet());
+    ResetEvent(StopEvent().Handle());
+    CApiOverride guard(platform::Api().SetEvent, &FailSetEvent);
+    EXPECT_EQ(ConsoleInterruptHandler(CTRL_C_EVENT), FALSE); // and the failure report failed too
+    m_log->FailWrites(false);
+    EXPECT_TRUE(m_log->Take().empty());
 }
 
 TEST_F(ConsoleInterruptTest, RegistersItselfToBeAdded)

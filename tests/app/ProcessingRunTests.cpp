@@ -3,7 +3,7 @@
 #include "platform/SystemApi.h"
 
 #include "ApiOverride.h"
-#include "CaptureLog.h"
+#include "LogCapture.h"
 #include "FrontOperationsOverride.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +40,7 @@ class ProcessingRunTest : public testing::Test
 protected:
     void SetUp() override
     {
-        m_log = &TestLog();
+        m_log = &CLogCapture::Fresh();
         g_registered = 0;
         g_unregistered.clear();
     }
@@ -52,7 +52,7 @@ protected:
         return std::filesystem::path(path).parent_path();
     }
 
-    CCaptureLog* m_log = nullptr;
+    CLogCapture* m_log = nullptr;
     CRecordingOperations m_ops;
     CApiOverride<decltype(&::EventRegister)> m_register{platform::Api().EventRegister, &FakeEventRegister};
     CApiOverride<decltype(&::EventUnregister)> m_unregister{platform::Api().EventUnregister,
@@ -72,7 +72,7 @@ TEST_F(ProcessingRunTest, LibraryThatCannotBeLoadedEndsWithOneFatalLine)
 
     EXPECT_EQ(RunProcessing(options), 1);
     EXPECT_EQ(m_ops.calls, (std::vector<std::wstring>{L"InitLogging 7 eventlog"}));
-    const std::vector<CCaptureLog::Line> lines = m_log->Take();
+    const std::vector<LogLine> lines = m_log->Take();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].severity, 1);
     EXPECT_EQ(lines[0].message, L"no such folder\\not-there.dll can not be loaded");
@@ -100,7 +100,7 @@ TEST_F(ProcessingRunTest, LoadedLibraryWithoutManagerFailsAndReleasesTheProvider
     EXPECT_EQ(CurrentTraceProvider(), nullptr);
 
     bool managerMissing = false;
-    for (const CCaptureLog::Line& line : m_log->Take())
+    for (const LogLine& line : m_log->Take())
     {
         EXPECT_NE(line.severity, 1) << line.message;
         if (line.severity == 2 && line.message.find(L"not available in this build") != std::wstring::npos)

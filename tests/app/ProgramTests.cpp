@@ -1,5 +1,6 @@
 // Runs the real orvane.exe as a child process with redirected standard streams.
 #include "app/Usage.h"
+#include "app/Version.h"
 #include "platform/TextConversion.h"
 
 #include <gtest/gtest.h>
@@ -165,7 +166,7 @@ TEST(ProgramTest, Version)
 {
     const ChildResult result = RunProgram(L"-V");
     EXPECT_EQ(result.exitCode, 0u);
-    EXPECT_EQ(result.out, L"1.0.0.13\n");
+    EXPECT_EQ(result.out, ORVANE_VERSION_TEXT L"\n");
     EXPECT_EQ(result.err, L"");
 }
 

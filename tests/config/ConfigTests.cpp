@@ -317,6 +317,8 @@ TEST(InstanceIdFromPathTest, Derivation)
     EXPECT_EQ(InstanceIdFromPath(L"\\\\?\\A#{x}#B#{guid}"), L"A#{x}#B");
     // Without "#{": everything after the prefix, backslashes replaced.
     EXPECT_EQ(InstanceIdFromPath(L"\\\\?\\ROOT\\MEDIA\\0001"), L"ROOT#MEDIA#0001");
+    // A bare instance id is not a path: its first four characters are dropped too.
+    EXPECT_EQ(InstanceIdFromPath(L"A\\B\\C"), L"C");
     // Four characters or less: only the replacement.
     EXPECT_EQ(InstanceIdFromPath(L"a\\b"), L"a#b");
     EXPECT_EQ(InstanceIdFromPath(L"\\\\?\\"), L"##?#");

@@ -56,6 +56,17 @@ TEST(DecryptStoredValueTest, RoundTripsEnvelopes)
     EXPECT_EQ(empty.data, "");
 }
 
+// Made without the program's code: the plaintext (CRC-32 0xb5dd5b70 from Python's zlib.crc32, length 15,
+// the UTF-8 text, zero fill to 32 bytes) was encrypted with the credential key and IV by
+//   openssl enc -aes-256-cbc -K 1516d75c...2d4d -iv 51ff7e3a...0c0f -nopad -base64 -A
+TEST(DecryptStoredValueTest, KnownAnswerEnvelope)
+{
+    const DecryptedValue result = DecryptStoredValue("rq3wZhvFQYN9w+B2Ydr3EnANW+AKBVvEYeGuR41wNvo=");
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(result.data, "Gr\xc3\xbc\xc3\x9f"
+                           "e, admin!");
+}
+
 TEST(DecryptStoredValueTest, PaddingAndLineBreaksAfterTheDataAreIgnored)
 {
     std::string envelope = MakeEnvelope("secret");
@@ -226,7 +237,7 @@ class ProviderFailureTest : public ::testing::TestWithParam<StepCase>
 TEST_P(ProviderFailureTest, LogsTheStepAndReleasesWhatWasObtained)
 {
     const std::string envelope = MakeEnvelope("secret");
-    CLogCapture::Instance().Clear();
+    CLogCapture::Default().Clear();
     DecryptedValue result;
     {
         CngSpy spy(GetParam().step);
@@ -234,7 +245,7 @@ TEST_P(ProviderFailureTest, LogsTheStepAndReleasesWhatWasObtained)
     }
     EXPECT_EQ(result.code, -4);
     EXPECT_EQ(result.data, "");
-    const auto lines = CLogCapture::Instance().Lines();
+    const auto lines = CLogCapture::Default().Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].severity, kError);
     EXPECT_EQ(lines[0].message, GetParam().line);
@@ -255,7 +266,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DecryptStoredValueTest, SuccessReleasesEverythingAndLogsNothing)
 {
     const std::string envelope = MakeEnvelope("secret");
-    CLogCapture::Instance().Clear();
+    CLogCapture::Default().Clear();
     CngSpy spy(0);
     EXPECT_EQ(DecryptStoredValue(envelope).data, "secret");
     EXPECT_EQ(g_cng.opened, 1);
@@ -265,7 +276,7 @@ TEST(DecryptStoredValueTest, SuccessReleasesEverythingAndLogsNothing)
     EXPECT_EQ(g_cng.keys, 1);
     EXPECT_EQ(g_cng.keysDestroyed, 1);
     EXPECT_EQ(g_decryptCalls, 2);
-    EXPECT_TRUE(CLogCapture::Instance().Lines().empty());
+    EXPECT_TRUE(CLogCapture::Default().Lines().empty());
 
     // Nothing reaches the provider for data of the wrong size.
     EXPECT_EQ(DecryptStoredValue("AAAA").code, -1);
@@ -365,7 +376,7 @@ protected:
         testreg::DeleteProductKey();
         config = std::make_unique<CConfig>();
         testreg::SetString(kInstance, L"Name", L"Studio");
-        CLogCapture::Instance().Clear();
+        CLogCapture::Default().Clear();
     }
     void TearDown() override
     {
@@ -383,11 +394,11 @@ protected:
             testreg::SetString(kInstance, L"AdminPassword", instancePassword);
         }
         auto record = config->GetOrCreateInstance(L"dev");
-        CLogCapture::Instance().Clear();
+        CLogCapture::Default().Clear();
         return record;
     }
 
-    static std::vector<CapturedLine> Lines() { return CLogCapture::Instance().Lines(); }
+    static std::vector<LogLine> Lines() { return CLogCapture::Default().Lines(); }
 
     const std::wstring kInstance = std::wstring(testreg::kInstancesPath) + L"\\dev";
     std::unique_ptr<CConfig> config;

@@ -40,7 +40,7 @@ protected:
     {
         testreg::DeleteProductKey();
         fs::remove_all(kMakerFolder);
-        CLogCapture::Instance().Clear();
+        CLogCapture::Default().Clear();
     }
     void TearDown() override
     {
@@ -103,12 +103,12 @@ TEST_F(StoragePathTest, PrepareInstanceStorageCreatesOrLogsAndGoesOn)
     PrepareInstanceStorage(directory);
     EXPECT_TRUE(fs::is_directory(directory));
     PrepareInstanceStorage(directory); // already there: nothing happens
-    EXPECT_TRUE(CLogCapture::Instance().Lines().empty());
+    EXPECT_TRUE(CLogCapture::Default().Lines().empty());
 
     const fs::path orphan = InstanceStoragePath(kRoot / L"missing", L"ROOT#MEDIA#0001");
     EXPECT_NO_THROW(PrepareInstanceStorage(orphan));
     EXPECT_FALSE(fs::exists(orphan));
-    const auto lines = CLogCapture::Instance().Lines();
+    const auto lines = CLogCapture::Default().Lines();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].severity, 5);
     const std::wstring prefix = L"Error creating save path " + orphan.wstring() + L": ";

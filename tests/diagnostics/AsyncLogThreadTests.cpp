@@ -1,6 +1,7 @@
 // The asynchronous path end to end: VLOG_ASYNC -> plog::Logger<1> -> ring -> drain thread -> plog::Logger<0>.
 // plog::Logger<1> is created once per process, so the first test here is the one that creates it.
 #include "LogCapture.h"
+#include "diagnostics/TxtFormatter.h"
 
 #include "diagnostics/AsyncAppender.h"
 #include "diagnostics/AsyncLogThread.h"
@@ -18,10 +19,10 @@ namespace
 using velmar::LogSeverity;
 
 // Waits (bounded) until the capture holds at least count records.
-bool WaitForRecords(CCaptureAppender& capture, std::size_t count)
+bool WaitForRecords(CLogCapture& capture, std::size_t count)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (capture.Records().size() < count)
+    while (capture.Lines().size() < count)
     {
         if (std::chrono::steady_clock::now() > deadline)
         {
@@ -39,7 +40,7 @@ TEST(AsyncLogThreadTest, FirstConstructionCreatesLoggerOneWithTheDefaultLoggersS
     // Before the path exists, async logging is a no-op.
     VLOG_ASYNC(LogSeverity::Fatal) << L"nowhere";
 
-    CCaptureAppender capture;
+    CLogCapture capture(&velmar::TxtFormatter::format);
     plog::Logger<0> logger(velmar::ToPlog(LogSeverity::Verb2));
     logger.addAppender(&capture);
     {
@@ -53,7 +54,7 @@ TEST(AsyncLogThreadTest, FirstConstructionCreatesLoggerOneWithTheDefaultLoggersS
         VLOG_ASYNC(LogSeverity::None) << L"none";
         ASSERT_TRUE(WaitForRecords(capture, 2));
     }
-    const auto records = capture.Records();
+    const auto records = capture.Lines();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].message, L"verb2");
     EXPECT_EQ(records[1].message, L"none");
@@ -66,7 +67,7 @@ TEST(AsyncLogThreadTest, FirstConstructionCreatesLoggerOneWithTheDefaultLoggersS
 
 TEST(AsyncLogThreadTest, RecordsKeepCreationTimeAndAreFormattedWithoutTheWritersLabel)
 {
-    CCaptureAppender capture;
+    CLogCapture capture(&velmar::TxtFormatter::format);
     plog::Logger<0> logger(velmar::ToPlog(LogSeverity::Debug));
     logger.addAppender(&capture);
     AsyncLogThread drain(10);
@@ -84,17 +85,17 @@ TEST(AsyncLogThreadTest, RecordsKeepCreationTimeAndAreFormattedWithoutTheWriters
     audio.join();
     ASSERT_TRUE(WaitForRecords(capture, 1));
 
-    const auto record = capture.Records().at(0);
+    const auto record = capture.Lines().at(0);
     const auto stamp = [](std::int64_t seconds, unsigned ms) { return seconds * 1000 + ms; };
     const auto created = stamp(record.time, record.millitm);
     EXPECT_GE(created, stamp(before.time, before.millitm));
     EXPECT_LE(created, stamp(after.time, after.millitm));
-    EXPECT_EQ(record.line.substr(24), L"INFO  Failed to read audio from driver for Speakers\n");
+    EXPECT_EQ(record.formatted.substr(24), L"INFO  Failed to read audio from driver for Speakers\n");
 }
 
 TEST(AsyncLogThreadTest, DestructionDrainsWhatWasLeft)
 {
-    CCaptureAppender capture;
+    CLogCapture capture(&velmar::TxtFormatter::format);
     plog::Logger<0> logger(velmar::ToPlog(LogSeverity::Debug));
     logger.addAppender(&capture);
     {
@@ -106,7 +107,7 @@ TEST(AsyncLogThreadTest, DestructionDrainsWhatWasLeft)
         VLOG_ASYNC(LogSeverity::Warn) << L"first";
         VLOG_ASYNC(LogSeverity::Warn) << L"second";
     }
-    const auto records = capture.Records();
+    const auto records = capture.Lines();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].message, L"first");
     EXPECT_EQ(records[1].message, L"second");
@@ -120,12 +121,12 @@ TEST(AsyncLogThreadTest, WithoutTheDefaultLoggerEntriesStayQueued)
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         EXPECT_EQ(plog::detail::DrainAsyncLog(), 0u);
     }
-    CCaptureAppender capture;
+    CLogCapture capture(&velmar::TxtFormatter::format);
     plog::Logger<0> logger(velmar::ToPlog(LogSeverity::Debug));
     logger.addAppender(&capture);
     EXPECT_EQ(plog::detail::DrainAsyncLog(), 1u);
-    ASSERT_EQ(capture.Records().size(), 1u);
-    EXPECT_EQ(capture.Records()[0].message, L"kept");
+    ASSERT_EQ(capture.Lines().size(), 1u);
+    EXPECT_EQ(capture.Lines()[0].message, L"kept");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "LogCapture.h"
+#include "diagnostics/TxtFormatter.h"
 
 #include "diagnostics/AsyncRing.h"
 
@@ -8,9 +9,35 @@
 
 #include <atomic>
 #include <memory>
+#include <new>
+#include <string_view>
 #include <string>
 #include <thread>
 #include <vector>
+
+// Allocations on a thread that sets this flag fail, so a test can show which steps need none.
+thread_local bool t_failAllocations = false;
+
+void* operator new(std::size_t size)
+{
+    void* memory = t_failAllocations ? nullptr : ::HeapAlloc(::GetProcessHeap(), 0, size == 0 ? 1 : size);
+    if (memory == nullptr)
+    {
+        throw std::bad_alloc();
+    }
+    return memory;
+}
+void operator delete(void* memory) noexcept
+{
+    if (memory != nullptr)
+    {
+        ::HeapFree(::GetProcessHeap(), 0, memory);
+    }
+}
+void operator delete(void* memory, std::size_t) noexcept
+{
+    operator delete(memory);
+}
 
 namespace
 {
@@ -24,10 +51,10 @@ bool Put(AsyncRing& ring, int severity, const std::wstring& message)
     return ring.Enqueue(record);
 }
 
-std::vector<std::wstring> Messages(CCaptureAppender& capture)
+std::vector<std::wstring> Messages(CLogCapture& capture)
 {
     std::vector<std::wstring> messages;
-    for (const auto& record : capture.Records())
+    for (const auto& record : capture.Lines())
     {
         messages.push_back(record.message);
     }
@@ -54,7 +81,7 @@ TEST(AsyncRingTest, FullRingKeepsTheFirst1024InOrderAndDropsTheNext)
     }
     EXPECT_FALSE(Put(*ring, 4, L"record 1024"));
 
-    CCaptureAppender capture;
+    CLogCapture capture(&velmar::TxtFormatter::format);
     EXPECT_EQ(ring->Drain(capture), 1024u);
     const auto messages = Messages(capture);
     ASSERT_EQ(messages.size(), 1024u);
@@ -63,6 +90,47 @@ TEST(AsyncRingTest, FullRingKeepsTheFirst1024InOrderAndDropsTheNext)
         EXPECT_EQ(messages[i], L"record " + std::to_wstring(i));
     }
     EXPECT_EQ(ring->Drain(capture), 0u);
+}
+
+// Counts what reaches it without allocating.
+class CCountingAppender : public plog::IAppender
+{
+public:
+    void write(const plog::Record& record) override
+    {
+        ++count;
+        intact = intact && std::wstring_view(record.getMessage()).starts_with(L"a record long enough");
+    }
+    std::size_t count = 0;
+    bool intact = true;
+};
+
+TEST(AsyncRingTest, DrainingNeedsNoAllocationAndAlwaysReleasesTheCells)
+{
+    auto ring = std::make_unique<AsyncRing>();
+    const std::wstring message =
+        L"a record long enough to need more than the reserved room of a cell: " + std::wstring(200, L'x');
+    for (int round = 0; round < 3; ++round) // past the wrap-around twice
+    {
+        for (std::size_t i = 0; i < AsyncRing::kCapacity; ++i)
+        {
+            ASSERT_TRUE(Put(*ring, 4, message)) << "round " << round << ", record " << i;
+        }
+        CCountingAppender counter;
+        t_failAllocations = true;
+        std::size_t drained = 0;
+        try
+        {
+            drained = ring->Drain(counter);
+        }
+        catch (const std::bad_alloc&)
+        {
+        }
+        t_failAllocations = false;
+        EXPECT_EQ(drained, AsyncRing::kCapacity) << "round " << round;
+        EXPECT_EQ(counter.count, AsyncRing::kCapacity) << "round " << round;
+        EXPECT_TRUE(counter.intact) << "round " << round;
+    }
 }
 
 TEST(AsyncRingTest, ReplayedRecordKeepsCreationTimeThreadSeverityAndLine)
@@ -82,9 +150,9 @@ TEST(AsyncRingTest, ReplayedRecordKeepsCreationTimeThreadSeverityAndLine)
     producer.join();
     Sleep(20);
 
-    CCaptureAppender capture;
+    CLogCapture capture(&velmar::TxtFormatter::format);
     ASSERT_EQ(ring->Drain(capture), 1u);
-    const auto records = capture.Records();
+    const auto records = capture.Lines();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].severity, 9);
     EXPECT_EQ(records[0].message, L"from the audio thread");
@@ -121,7 +189,7 @@ TEST(AsyncRingTest, ProducersWithoutConsumerFillExactlyTheCapacity)
         producer.join();
     }
     EXPECT_EQ(accepted.load(), 1024);
-    CCaptureAppender capture;
+    CLogCapture capture(&velmar::TxtFormatter::format);
     EXPECT_EQ(ring->Drain(capture), 1024u);
 }
 
@@ -141,7 +209,7 @@ TEST(AsyncRingTest, ConcurrentProducersAndDrainDeliverEveryAcceptedRecordOnceAnd
     std::vector<std::vector<char>> accepted(kProducers, std::vector<char>(kPerProducer, 0));
     std::atomic<int> running{kProducers};
 
-    CCaptureAppender capture;
+    CLogCapture capture(&velmar::TxtFormatter::format);
     std::thread consumer(
         [&]
         {
@@ -175,7 +243,7 @@ TEST(AsyncRingTest, ConcurrentProducersAndDrainDeliverEveryAcceptedRecordOnceAnd
 
     std::vector<std::vector<char>> delivered(kProducers, std::vector<char>(kPerProducer, 0));
     std::vector<int> last(kProducers, -1);
-    for (const auto& record : capture.Records())
+    for (const auto& record : capture.Lines())
     {
         const std::wstring& message = record.message;
         const auto first = message.find(L':');

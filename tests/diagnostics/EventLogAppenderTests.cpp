@@ -1,4 +1,4 @@
-#include "LogCapture.h"
+#include "TestEntries.h"
 
 #include "diagnostics/EventLogAppender.h"
 #include "diagnostics/ThreadLabel.h"

@@ -1,4 +1,4 @@
-#include "LogCapture.h"
+#include "TestEntries.h"
 
 #include "diagnostics/MessageOnlyFormatter.h"
 #include "diagnostics/ThreadLabel.h"

@@ -6,6 +6,8 @@
 #include "library/DynLoader.h"
 #include "library/LibraryLogBridge.h"
 
+#include "LogCapture.h"
+
 #include <gtest/gtest.h>
 #include <plog/Appenders/IAppender.h>
 #include <plog/Logger.h>
@@ -19,42 +21,6 @@
 
 namespace
 {
-
-struct CCaptured
-{
-    int severity;
-    std::wstring message;
-    unsigned int tid;
-    std::wstring label; // the writing thread's label at the moment of the write
-    std::wstring line;  // the console line, formatted on the writing thread
-};
-
-class CCaptureAppender : public plog::IAppender
-{
-public:
-    void write(const plog::Record& record) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_records.push_back({static_cast<int>(record.getSeverity()), record.getMessage(), record.getTid(),
-                             GetThreadLabel(), velmar::TxtFormatter::format(record)});
-    }
-
-    void Clear()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_records.clear();
-    }
-
-    std::vector<CCaptured> Records() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_records;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<CCaptured> m_records;
-};
 
 // The library side, as the bridge sees it through the loader's members.
 struct CFakeLibrary
@@ -109,7 +75,7 @@ protected:
         g_library.callback(severity, text);
     }
 
-    CCaptureAppender m_capture;
+    CLogCapture m_capture{&velmar::TxtFormatter::format};
     std::optional<plog::Logger<0>> m_logger;
     velmar::helper::CDynLoader m_loader;
 };
@@ -122,7 +88,7 @@ TEST_F(CLibraryLogBridgeTest, InstallsCallbackThenSeverity)
     EXPECT_EQ(g_library.calls, (std::vector<std::string>{"SetLoggerCallback", "SetLogSeverity"}));
     EXPECT_EQ(g_library.callback, &velmar::LibraryLogCallback);
     // The sink was in place before the library got the callback.
-    const auto records = m_capture.Records();
+    const auto records = m_capture.Lines();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message, L"reported while registering");
 }
@@ -154,7 +120,7 @@ TEST_F(CLibraryLogBridgeTest, LibraryIsToldTheVerbosityAndOnlyWhatPassesIsLogged
             Report(severity, ("report " + std::to_string(severity)).c_str());
         }
         std::vector<int> logged;
-        for (const CCaptured& record : m_capture.Records())
+        for (const LogLine& record : m_capture.Lines())
         {
             EXPECT_EQ(record.message, L"report " + std::to_wstring(record.severity));
             logged.push_back(record.severity);
@@ -169,7 +135,7 @@ TEST_F(CLibraryLogBridgeTest, WithoutLoggerTheLibraryIsToldInfoAndReportsVanish)
     InstallLibraryLogBridge(m_loader);
     EXPECT_EQ(g_library.severity, 4);
     EXPECT_NO_THROW(Report(0, "nobody listens"));
-    EXPECT_TRUE(m_capture.Records().empty());
+    EXPECT_TRUE(m_capture.Lines().empty());
 }
 
 TEST_F(CLibraryLogBridgeTest, SeverityZeroPassesEveryVerbosity)
@@ -177,15 +143,15 @@ TEST_F(CLibraryLogBridgeTest, SeverityZeroPassesEveryVerbosity)
     for (int maxSeverity : {0, 1, 4, 10, 11})
     {
         SCOPED_TRACE(maxSeverity);
-        CCaptureAppender capture;
+        CLogCapture capture(&velmar::TxtFormatter::format);
         plog::Logger<0> logger(static_cast<plog::Severity>(maxSeverity));
         logger.addAppender(&capture);
         InstallLibraryLogBridge(m_loader);
         Report(0, "always");
-        const auto records = capture.Records();
+        const auto records = capture.Lines();
         ASSERT_EQ(records.size(), 1u);
         EXPECT_EQ(records[0].severity, 0);
-        EXPECT_TRUE(records[0].line.ends_with(L" NONE  always\n")) << records[0].line;
+        EXPECT_TRUE(records[0].formatted.ends_with(L" NONE  always\n")) << records[0].formatted;
     }
 }
 
@@ -199,7 +165,7 @@ TEST_F(CLibraryLogBridgeTest, NegativeAndOutOfScaleSeveritiesAreDropped)
     Report(10, "debug");
     Report(11, "beyond debug");
     Report(9, "kept");
-    const auto records = m_capture.Records();
+    const auto records = m_capture.Lines();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message, L"kept");
 }
@@ -212,11 +178,11 @@ TEST_F(CLibraryLogBridgeTest, Utf8TextArrivesAsTheSameCharacters)
     Report(4, "Gr\xC3\xBC\xC3\x9F"
               "e \xE2\x80\x93 \xE9\x9F\xB3\xE5\xA3\xB0 \xF0\x9F\x8E\xA7");
     Report(3, "");
-    const auto records = m_capture.Records();
+    const auto records = m_capture.Lines();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].message, L"Gr\u00FC\u00DFe \u2013 \u97F3\u58F0 \U0001F3A7");
-    EXPECT_TRUE(records[0].line.ends_with(L" INFO  Gr\u00FC\u00DFe \u2013 \u97F3\u58F0 \U0001F3A7\n"))
-        << records[0].line;
+    EXPECT_TRUE(records[0].formatted.ends_with(L" INFO  Gr\u00FC\u00DFe \u2013 \u97F3\u58F0 \U0001F3A7\n"))
+        << records[0].formatted;
     EXPECT_EQ(records[1].severity, 3);
     EXPECT_EQ(records[1].message, L"");
 }
@@ -234,11 +200,12 @@ TEST_F(CLibraryLogBridgeTest, ReportIsWrittenOnTheReportingThread)
             Report(4, "from a library thread");
         });
     worker.join();
-    const auto records = m_capture.Records();
+    const auto records = m_capture.Lines();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].tid, workerTid);
     EXPECT_EQ(records[0].label, L"LIBWORKER");
-    EXPECT_TRUE(records[0].line.ends_with(L" INFO  [LIBWORKER] from a library thread\n")) << records[0].line;
+    EXPECT_TRUE(records[0].formatted.ends_with(L" INFO  [LIBWORKER] from a library thread\n"))
+        << records[0].formatted;
 }
 
 TEST_F(CLibraryLogBridgeTest, UndeliverableReportsAreDroppedInsideTheCallback)
@@ -249,7 +216,7 @@ TEST_F(CLibraryLogBridgeTest, UndeliverableReportsAreDroppedInsideTheCallback)
     velmar::LibraryLogSinkSlot() = [](velmar::LogSeverity, const std::string&)
     { throw std::runtime_error("appender failed"); };
     EXPECT_NO_THROW(velmar::LibraryLogCallback(4, "failing sink"));
-    EXPECT_TRUE(m_capture.Records().empty());
+    EXPECT_TRUE(m_capture.Lines().empty());
 }
 
 TEST_F(CLibraryLogBridgeTest, CallbackPassesTheTextUpToItsNulAndCopesWithNull)
@@ -290,10 +257,10 @@ TEST_F(CLibraryLogBridgeTest, ConcurrentReportsAreAllLogged)
     {
         thread.join();
     }
-    const auto records = m_capture.Records();
+    const auto records = m_capture.Lines();
     ASSERT_EQ(records.size(), static_cast<size_t>(kThreads * kReports / 2));
     int perThread[kThreads] = {};
-    for (const CCaptured& record : records)
+    for (const LogLine& record : records)
     {
         ASSERT_EQ(record.severity, 4);
         ASSERT_EQ(record.message.rfind(L"thread ", 0), 0u);
