@@ -383,4 +383,24 @@ TEST_F(HostOnWorld, RunWithoutDevicesOrWithAnUnfitLibraryEndsAtOnce)
     std::filesystem::remove_all(folder);
 }
 
+TEST_F(HostOnWorld, LibraryWithoutInitProcess3StreamsThroughInitProcess2)
+{
+    StartWorld();
+    const auto ids = AddDevices(1);
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / L"orvane-noinit3";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(hosttest::BinDirectory() / L"orvane-sim.exe", folder / L"orvane-sim.exe");
+    std::filesystem::copy_file(hosttest::BinDirectory() / L"variants" / L"velmar.noinit3.cl.dll",
+                               folder / L"velmar.orvane.cl.dll");
+    host = std::make_unique<CHostProcess>(L"-v", folder / L"orvane-sim.exe");
+    ASSERT_TRUE(host->Started());
+    ASSERT_TRUE(Streams(ids, 100)) << host->Output();
+    ExpectNoMismatch(ids);
+    ASSERT_TRUE(host->Interrupt());
+    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0));
+    host.reset();
+    std::filesystem::remove_all(folder);
+}
+
 } // namespace
