@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <optional>
 #include <tuple>
 
 namespace fs = std::filesystem;
@@ -40,39 +41,31 @@ LONG WINAPI DeniedCreateKey(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, const L
     return ERROR_ACCESS_DENIED;
 }
 
-DWORD WINAPI LongFullPath(LPCWSTR, DWORD, LPWSTR, LPWSTR*)
-{
-    return MAX_PATH;
-}
-
 BOOL WINAPI FailingEnum(HDEVINFO, DWORD, PSP_DEVINFO_DATA)
 {
     ::SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
 }
 
-// The class installer fails from its second call on.
+// The class installer in front of the world's: counts the removals asked for as Windows needs them
+// (the class-install parameters of a global DIF_REMOVE set first), and fails from call `g_failFrom` on.
 int g_installerCalls = 0;
+int g_failFrom = 0;
+int g_globalRemoves = 0;
 decltype(&::SetupDiCallClassInstaller) g_realInstaller = nullptr;
-BOOL WINAPI SecondInstallerCallFails(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device)
-{
-    if (++g_installerCalls >= 2)
-    {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    return g_realInstaller(function, set, device);
-}
-
-// Windows removes a device only with the class-install parameters of a global DIF_REMOVE set first.
-int g_removesWithParameters = 0;
-BOOL WINAPI InstallerCheckingRemoveParameters(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device)
+BOOL WINAPI WatchedInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device)
 {
     const auto element = simulation::CDeviceInfoSets::Instance().CopyElement(set, device);
     if (function == DIF_REMOVE && element && element->classInstallFunction == DIF_REMOVE &&
         element->removeScope == DI_REMOVEDEVICE_GLOBAL)
     {
-        ++g_removesWithParameters;
+        ++g_globalRemoves;
+    }
+    ++g_installerCalls;
+    if (g_failFrom > 0 && g_installerCalls >= g_failFrom)
+    {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
     }
     return g_realInstaller(function, set, device);
 }
@@ -90,6 +83,14 @@ protected:
         }
         ClearLog();
     }
+    // Puts WatchedInstaller in front of the world's class installer.
+    void WatchInstaller(int failFrom)
+    {
+        g_installerCalls = g_globalRemoves = 0;
+        g_failFrom = failFrom;
+        g_realInstaller = driver::Devices().SetupDiCallClassInstaller;
+        m_installer.emplace(driver::Devices().SetupDiCallClassInstaller, &WatchedInstaller);
+    }
     // The device, its key and its storage directory are all there (or all gone).
     void ExpectKept(const std::wstring& id, bool kept = true)
     {
@@ -99,6 +100,9 @@ protected:
         EXPECT_EQ(KeyOf(id), kept) << id;
         EXPECT_EQ(fs::exists(StorageRoot() / id), kept) << id;
     }
+
+private:
+    std::optional<CApiOverride<decltype(&::SetupDiCallClassInstaller)>> m_installer;
 };
 
 } // namespace
@@ -163,7 +167,7 @@ TEST_F(DeviceCommandTest, EachFailingCreationStepLogsOneErrorAndUndoesNothing)
 
     simulation::ResetWorld();
     ClearLog();
-    CApiOverride guard(platform::Api().GetFullPathNameW, &LongFullPath);
+    CApiOverride guard(platform::Api().GetFullPathNameW, &SetupCommandTest::LongFullPath);
     EXPECT_EQ(Run({L"-a"}), 1);
     EXPECT_EQ(Logged(velmar::LogSeverity::Error), Lines{L"Inf full path is too long"});
 }
@@ -171,11 +175,9 @@ TEST_F(DeviceCommandTest, EachFailingCreationStepLogsOneErrorAndUndoesNothing)
 TEST_F(DeviceCommandTest, RemoveOneDeviceWithItsKeyAndStorage)
 {
     AddDevices(2);
-    g_removesWithParameters = 0;
-    g_realInstaller = driver::Devices().SetupDiCallClassInstaller;
-    CApiOverride guard(driver::Devices().SetupDiCallClassInstaller, &InstallerCheckingRemoveParameters);
+    WatchInstaller(0);
     EXPECT_EQ(Run({L"-v", L"-r", L"ROOT#MEDIA#0000"}), 0);
-    EXPECT_EQ(g_removesWithParameters, 1);
+    EXPECT_EQ(g_globalRemoves, 1);
     EXPECT_EQ(Logged(velmar::LogSeverity::Verb), Lines{L"Removing device ROOT\\MEDIA\\0000"});
     EXPECT_EQ(err, L"");
     ExpectKept(L"ROOT#MEDIA#0000", false);
@@ -287,9 +289,7 @@ TEST_F(DeviceCommandTest, EachFailingRemovalStepLogsOneErrorAndTouchesNothing)
 TEST_F(DeviceCommandTest, RemoveAllStopsAtAFailureAndKeepsWhatWasRemoved)
 {
     AddDevices(2);
-    g_installerCalls = 0;
-    g_realInstaller = driver::Devices().SetupDiCallClassInstaller;
-    CApiOverride guard(driver::Devices().SetupDiCallClassInstaller, &SecondInstallerCallFails);
+    WatchInstaller(2);
     EXPECT_EQ(Run({L"-r", L"all"}), 1);
     EXPECT_EQ(Logged(velmar::LogSeverity::Error),
               Lines{L"DIF_REMOVE failed: " + ErrorForm(ERROR_ACCESS_DENIED)});

@@ -11,16 +11,6 @@
 
 using Lines = std::vector<std::wstring>;
 
-namespace
-{
-
-DWORD WINAPI LongFullPath(LPCWSTR, DWORD, LPWSTR, LPWSTR*)
-{
-    return MAX_PATH;
-}
-
-} // namespace
-
 TEST_F(SetupCommandTest, InstallDriverFirstThenAlreadyInstalled)
 {
     // No device yet: the device update has nothing to move and that is success.
@@ -75,7 +65,7 @@ TEST_F(SetupCommandTest, InstallDriverFailuresLogOneErrorAndKeepWhatWasDone)
 
 TEST_F(SetupCommandTest, InstallDriverWithAnOverLongPackagePathFailsSilently)
 {
-    CApiOverride guard(platform::Api().GetFullPathNameW, &LongFullPath);
+    CApiOverride guard(platform::Api().GetFullPathNameW, &SetupCommandTest::LongFullPath);
     EXPECT_EQ(Run({L"-D"}), 1);
     EXPECT_EQ(LogLines(), 0u);
     EXPECT_FALSE(simulation::DriverPackageInstalled());

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
 class SetupCommandTest : public testing::Test
 {
 protected:
@@ -31,7 +33,9 @@ protected:
     static std::filesystem::path StorageRoot();
     // A storage directory with a file in it.
     static void MakeStorage(const std::wstring& instanceId);
-    // What the command printed for an error code: "5 Access is denied.\r\n".
+    // GetFullPathNameW for a path of 260 characters or more.
+    static DWORD WINAPI LongFullPath(LPCWSTR, DWORD, LPWSTR, LPWSTR*) { return MAX_PATH; }
+    // How a message shows an error code: "5 Access is denied.\r\n".
     static std::wstring ErrorForm(unsigned long error);
 
     std::wstring out;
