@@ -5,10 +5,30 @@
 #include "simulation/NotificationHub.h"
 #include "simulation/PropertyKeyText.h"
 #include "simulation/RemovalProtocol.h"
+#include "simulation/StreamExpectation.h"
 #include "simulation/WorldStore.h"
+#include "simulation/WorldValues.h"
+
+#include <cmath>
 
 namespace simulation
 {
+
+namespace
+{
+
+// The record of a started device, or nothing.
+std::optional<DeviceRecord> StartedDevice(const std::wstring& instanceId)
+{
+    auto device = store::Find(instanceId);
+    if (!device || device->state != DeviceState::Started)
+    {
+        return std::nullopt;
+    }
+    return device;
+}
+
+} // namespace
 
 void ResetWorld()
 {
@@ -18,11 +38,8 @@ void ResetWorld()
 
 bool WorldIsServing()
 {
-    HANDLE serving = ::OpenEventW(SYNCHRONIZE, FALSE, L"OrvaneDeviceWorld.Serving");
-    if (!serving)
-        return false;
-    ::CloseHandle(serving);
-    return true;
+    platform::UniqueHandle serving(::OpenEventW(SYNCHRONIZE, FALSE, L"OrvaneDeviceWorld.Serving"));
+    return static_cast<bool>(serving);
 }
 
 std::wstring AddDevice()
@@ -31,45 +48,155 @@ std::wstring AddDevice()
     store::SetState(id, DeviceState::Started);
     store::Bump();
     if (CDeviceWorld* world = CDeviceWorld::Current())
+    {
         world->Sync();
+    }
     CNotificationHub::Instance().Wake();
     return id;
+}
+
+std::vector<std::wstring> StartedDevices()
+{
+    std::vector<std::wstring> ids;
+    for (const auto& d : store::Devices())
+    {
+        if (d.state == DeviceState::Started)
+        {
+            ids.push_back(d.instanceId);
+        }
+    }
+    return ids;
 }
 
 RemovalOutcome RequestRemoval(const std::wstring& instanceId, RemovalKind kind, DWORD timeoutMs)
 {
     if (CDeviceWorld* world = CDeviceWorld::Current())
+    {
         return world->Remove(instanceId, kind);
+    }
     if (!WorldIsServing())
-        return RunRemoval(instanceId, kind, 2000, nullptr);
-
-    const auto device = store::Find(instanceId);
-    if (!device || device->state != DeviceState::Started)
+    {
+        return RunRemoval(instanceId, kind, RemovalSettings{}, nullptr);
+    }
+    const auto device = StartedDevice(instanceId);
+    if (!device)
+    {
         return RemovalOutcome::NotFound;
+    }
     const DWORD seq = store::RequestRemoval(device->instanceId, static_cast<DWORD>(kind));
     store::Bump();
-    for (DWORD waited = 0; waited < timeoutMs; waited += 20)
+    for (DWORD waited = 0; waited < timeoutMs; waited += 5)
     {
-        const auto now = store::Find(instanceId);
-        if (!now)
-            return RemovalOutcome::NotFound;
-        if (now->removeResultSeq >= seq)
-            return static_cast<RemovalOutcome>(now->removeResult);
-        ::Sleep(20);
+        if (store::DeviceValue(device->instanceId, L"RemoveResultSeq") >= seq)
+        {
+            return static_cast<RemovalOutcome>(store::DeviceValue(device->instanceId, L"RemoveResult"));
+        }
+        ::Sleep(5);
     }
     return RemovalOutcome::TimedOut;
 }
 
+bool SetExpectation(const std::wstring& instanceId, const std::wstring& text)
+{
+    const auto expectation = ParseExpectation(text);
+    const auto device = store::Find(instanceId);
+    if (!expectation || !device || device->state == DeviceState::Removed)
+    {
+        return false;
+    }
+    store::SetExpectation(device->instanceId, ExpectationText(*expectation));
+    store::Bump();
+    if (CDeviceWorld* world = CDeviceWorld::Current())
+    {
+        world->SetExpectation(device->instanceId, *expectation);
+    }
+    return true;
+}
+
 bool RequestShortRead(const std::wstring& instanceId)
 {
-    const auto device = store::Find(instanceId);
-    if (!device || device->state != DeviceState::Started)
+    const auto device = StartedDevice(instanceId);
+    if (!device)
+    {
         return false;
+    }
     if (CDeviceWorld* world = CDeviceWorld::Current())
+    {
         return world->InjectShortRead(instanceId);
+    }
     store::RequestShortRead(device->instanceId);
     store::Bump();
     return true;
+}
+
+bool RequestStall(const std::wstring& instanceId, DWORD ms)
+{
+    const auto device = StartedDevice(instanceId);
+    if (!device)
+    {
+        return false;
+    }
+    if (CDeviceWorld* world = CDeviceWorld::Current())
+    {
+        return world->InjectStall(instanceId, ms);
+    }
+    {
+        CWorldLock lock;
+        store::SetDeviceValue(device->instanceId, values::kStallMs, ms);
+        store::AddDeviceValue(device->instanceId, values::kStallRequests, 1);
+    }
+    store::Bump();
+    return true;
+}
+
+bool RequestSlow(const std::wstring& instanceId, double factor)
+{
+    const auto device = StartedDevice(instanceId);
+    if (!device || !std::isfinite(factor) || factor < 1.0 || factor > 100.0)
+    {
+        return false;
+    }
+    store::SetDeviceValue(device->instanceId, values::kSlowPermille,
+                          static_cast<DWORD>(std::lround(factor * 1000.0)));
+    store::Bump();
+    if (CDeviceWorld* world = CDeviceWorld::Current())
+    {
+        return world->SetSlowFactor(instanceId, factor);
+    }
+    return true;
+}
+
+namespace
+{
+
+bool RequestFailedTransfer(const std::wstring& instanceId, const wchar_t* code, const wchar_t* seq,
+                           DWORD error)
+{
+    const auto device = StartedDevice(instanceId);
+    if (!device || error == ERROR_SUCCESS || error == ERROR_IO_PENDING)
+    {
+        return false;
+    }
+    {
+        CWorldLock lock;
+        store::SetDeviceValue(device->instanceId, code, error);
+        store::AddDeviceValue(device->instanceId, seq, 1);
+    }
+    store::Bump();
+    CNotificationHub::Instance().Wake();
+    return true;
+}
+
+} // namespace
+
+bool RequestFailedRead(const std::wstring& instanceId, DWORD error)
+{
+    return RequestFailedTransfer(instanceId, values::kFailReadCode, values::kFailReadSeq, error);
+}
+
+bool RequestFailedWrite(const std::wstring& instanceId, DWORD error)
+{
+    return RequestFailedTransfer(instanceId, values::kFailWriteCode, values::kFailWriteSeq, error);
 }
 
 std::optional<DeviceStatistics> Statistics(const std::wstring& instanceId)
@@ -77,9 +204,52 @@ std::optional<DeviceStatistics> Statistics(const std::wstring& instanceId)
     if (CDeviceWorld* world = CDeviceWorld::Current())
     {
         if (auto live = world->Statistics(instanceId))
+        {
             return live;
+        }
     }
     return store::ReadStatistics(instanceId);
+}
+
+void ResetStatistics()
+{
+    store::ClearCounts();
+    const DWORD seq = store::IncrementRootValue(values::kStatsResetSeq);
+    store::Bump();
+    if (CDeviceWorld* world = CDeviceWorld::Current())
+    {
+        world->ResetStatistics();
+        return;
+    }
+    for (int waited = 0; WorldIsServing() && waited < 2000; waited += 5)
+    {
+        if (store::RootValue(values::kStatsResetDone) >= seq)
+        {
+            return;
+        }
+        ::Sleep(5);
+    }
+}
+
+WorldTotals Totals()
+{
+    WorldTotals totals;
+    for (const auto& d : store::Devices())
+    {
+        const DeviceStatistics s = Statistics(d.instanceId).value_or(DeviceStatistics{});
+        totals.blocksChecked += s.blocksChecked;
+        totals.mismatches += s.mismatches;
+        totals.failedTransfers += s.failedTransfers;
+        totals.cancelledTransfers += s.cancelledTransfers;
+        totals.vetoesOpenHandle += s.vetoesOpenHandle;
+        totals.vetoesWorld += s.vetoesWorld;
+        totals.vetoesCallback += s.vetoesCallback;
+        totals.lateRemovals += s.lateRemovals;
+        totals.unregisterInCallback += s.unregisterInCallback;
+    }
+    // Violations of interface registrations belong to no device.
+    totals.unregisterInCallback += store::RootValue(values::kUnregisterInCallback);
+    return totals;
 }
 
 bool SetEndpointState(const std::wstring& endpointId, DWORD state)

@@ -14,7 +14,16 @@ enum class DeviceState : DWORD
     Registered = 0, // created by the setup services, no driver yet: no interface, no endpoints
     Started = 1,    // driver running: interface present, endpoints present
     Removed = 2,    // gone; the record stays so that late notifications can still be delivered
+    // surprise-removed: the channel is broken and remove-complete posted, but the interface is still
+    // listed until the removal gap has passed
+    SurpriseRemoved = 3,
 };
+
+// The interface of a device in this state is listed and reported as present.
+inline bool InterfacePresent(DeviceState state)
+{
+    return state == DeviceState::Started || state == DeviceState::SurpriseRemoved;
+}
 
 struct DeviceRecord
 {
@@ -34,6 +43,17 @@ struct DeviceRecord
     DWORD removeResult = 0;
     DWORD removeResultSeq = 0;
     DWORD shortReadRequests = 0;
+    // Faults and the stream check, routed to the serving world (counts and numbers only grow).
+    DWORD stallRequests = 0;
+    DWORD stallMs = 0;         // of the last stall request; 0: until the host gives up
+    DWORD slowPermille = 1000; // the clock's slowness, 1000 = the audio rate
+    DWORD expectationSeq = 0;  // 0: the serving world's default expectation
+    std::wstring expectation;
+    // Failures of the host's own transfers, carried out in the host's process.
+    DWORD failReadSeq = 0;
+    DWORD failReadCode = 0;
+    DWORD failWriteSeq = 0;
+    DWORD failWriteCode = 0;
     // The index of the device (the number in its instance id); salts its capture signal.
     DWORD index = 0;
 };

@@ -3,8 +3,9 @@
 #include "simulation/DeviceNames.h"
 #include "simulation/RemovalProtocol.h"
 #include "simulation/WorldStore.h"
+#include "simulation/WorldValues.h"
 
-#include <algorithm>
+#include "platform/Boundary.h"
 
 #include <chrono>
 
@@ -15,17 +16,25 @@ namespace
 {
 constexpr wchar_t kServingName[] = L"OrvaneDeviceWorld.Serving";
 std::atomic<CDeviceWorld*> g_current{nullptr};
+
+StreamExpectation StoredExpectation(const DeviceRecord& device, const StreamExpectation& fallback)
+{
+    if (device.expectationSeq == 0)
+    {
+        return fallback;
+    }
+    return ParseExpectation(device.expectation).value_or(fallback);
+}
 } // namespace
 
-CDeviceWorld::CDeviceWorld(WorldOptions options) : m_options(std::move(options))
+CDeviceWorld::CDeviceWorld(WorldOptions options)
+    : m_options(std::move(options)), m_stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
-    m_stop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
 CDeviceWorld::~CDeviceWorld()
 {
     Stop();
-    ::CloseHandle(m_stop);
 }
 
 CDeviceWorld* CDeviceWorld::Current()
@@ -36,41 +45,48 @@ CDeviceWorld* CDeviceWorld::Current()
 bool CDeviceWorld::Start()
 {
     if (m_serving)
-        return true;
-    HANDLE serving = ::CreateEventW(nullptr, TRUE, FALSE, kServingName);
-    if (!serving)
-        return false;
-    if (::GetLastError() == ERROR_ALREADY_EXISTS)
     {
-        ::CloseHandle(serving);
+        return true;
+    }
+    platform::UniqueHandle serving(::CreateEventW(nullptr, TRUE, FALSE, kServingName));
+    if (!serving || ::GetLastError() == ERROR_ALREADY_EXISTS)
+    {
         return false;
     }
-    m_serving = serving;
+    m_serving = std::move(serving);
+    // The options other processes act on.
+    store::SetRootValue(values::kDeliveryOrder, static_cast<DWORD>(m_options.deliveryOrder));
+    m_statsResetSeen = store::RootValue(values::kStatsResetSeq);
     g_current = this;
-    ::ResetEvent(m_stop);
+    ::ResetEvent(m_stop.get());
     Sync();
-    m_control = std::thread([this] { ControlLoop(); });
+    m_control = std::thread([this] { CatchAtBoundary([this] { ControlLoop(); }); });
     return true;
 }
 
 void CDeviceWorld::Stop()
 {
     if (!m_serving)
+    {
         return;
-    ::SetEvent(m_stop);
+    }
+    ::SetEvent(m_stop.get());
     if (m_control.joinable())
+    {
         m_control.join();
+    }
     PublishStatistics();
     std::map<std::wstring, std::unique_ptr<CControlChannel>> channels;
     {
         std::lock_guard removal(m_removalMutex);
         std::lock_guard lock(m_mutex);
         channels.swap(m_channels);
+        m_seen.clear();
     }
     channels.clear(); // stops every channel: clients see their I/O fail
+    store::SetRootValue(values::kDeliveryOrder, static_cast<DWORD>(DeliveryOrder::HandleEventsFirst));
     g_current = nullptr;
-    ::CloseHandle(m_serving);
-    m_serving = nullptr;
+    m_serving.reset();
 }
 
 CControlChannel* CDeviceWorld::Channel(const std::wstring& instanceId) const
@@ -89,16 +105,24 @@ void CDeviceWorld::Sync()
 {
     std::lock_guard removal(m_removalMutex);
     const auto devices = store::Devices();
+    std::map<std::wstring, const DeviceRecord*> started;
+    for (const auto& d : devices)
+    {
+        if (d.state == DeviceState::Started)
+        {
+            started.emplace(ToUpper(d.instanceId), &d);
+        }
+    }
     std::vector<std::unique_ptr<CControlChannel>> retired;
     std::lock_guard lock(m_mutex);
     for (auto it = m_channels.begin(); it != m_channels.end();)
     {
-        const auto device = std::find_if(devices.begin(), devices.end(),
-                                         [&](const auto& d) { return ToUpper(d.instanceId) == it->first; });
-        if (device == devices.end() || device->state != DeviceState::Started)
+        if (started.count(it->first) == 0)
         {
+            // The last figures of the channel stay readable.
+            store::PublishStatistics(it->second->InstanceId(), it->second->Statistics());
             retired.push_back(std::move(it->second));
-            m_shortReadsSeen.erase(it->first);
+            m_seen.erase(it->first);
             it = m_channels.erase(it);
         }
         else
@@ -106,15 +130,25 @@ void CDeviceWorld::Sync()
             ++it;
         }
     }
-    for (const auto& d : devices)
+    for (const auto& [key, device] : started)
     {
-        const std::wstring key = ToUpper(d.instanceId);
-        if (d.state != DeviceState::Started || m_channels.count(key))
+        if (m_channels.count(key) != 0)
+        {
             continue;
-        auto channel = std::make_unique<CControlChannel>(d.instanceId, d.index, m_options.channel);
+        }
+        ChannelOptions options = m_options.channel;
+        options.expectation = StoredExpectation(*device, options.expectation);
+        auto channel = std::make_unique<CControlChannel>(device->instanceId, device->index, options);
         if (channel->Start())
         {
-            m_shortReadsSeen[key] = d.shortReadRequests;
+            // Requests made before the channel existed are not carried out, except the settings.
+            Seen seen{device->shortReadRequests, device->stallRequests, 1000, device->expectationSeq};
+            if (device->slowPermille != 1000)
+            {
+                channel->SetSlowFactor(device->slowPermille / 1000.0);
+                seen.slowPermille = device->slowPermille;
+            }
+            m_seen[key] = seen;
             m_channels.emplace(key, std::move(channel));
         }
     }
@@ -123,34 +157,126 @@ void CDeviceWorld::Sync()
 RemovalOutcome CDeviceWorld::Remove(const std::wstring& instanceId, RemovalKind kind)
 {
     std::lock_guard removal(m_removalMutex);
-    const RemovalOutcome outcome = RunRemoval(instanceId, kind, m_options.removalWaitMs, Channel(instanceId));
+    RemovalSettings settings;
+    settings.waitMs = m_options.removalWaitMs;
+    settings.graceMs = m_options.removalGraceMs;
+    settings.surpriseGapMs = m_options.surpriseRemovalGapMs;
+    const RemovalOutcome outcome = RunRemoval(instanceId, kind, settings, Channel(instanceId));
     if (outcome == RemovalOutcome::Removed)
+    {
         Sync();
+    }
     return outcome;
 }
 
 bool CDeviceWorld::InjectShortRead(const std::wstring& instanceId)
 {
     CControlChannel* channel = Channel(instanceId);
-    if (!channel)
+    if (channel == nullptr)
+    {
         return false;
+    }
     channel->InjectShortRead();
     return true;
+}
+
+bool CDeviceWorld::InjectStall(const std::wstring& instanceId, DWORD ms)
+{
+    CControlChannel* channel = Channel(instanceId);
+    if (channel == nullptr)
+    {
+        return false;
+    }
+    channel->InjectStall(ms);
+    return true;
+}
+
+bool CDeviceWorld::SetSlowFactor(const std::wstring& instanceId, double factor)
+{
+    CControlChannel* channel = Channel(instanceId);
+    if (channel == nullptr)
+    {
+        return false;
+    }
+    channel->SetSlowFactor(factor);
+    return true;
+}
+
+bool CDeviceWorld::SetExpectation(const std::wstring& instanceId, const StreamExpectation& expectation)
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_channels.find(ToUpper(instanceId));
+    if (it == m_channels.end())
+    {
+        return false;
+    }
+    it->second->SetExpectation(expectation);
+    return true;
+}
+
+void CDeviceWorld::ResetStatistics()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& [key, channel] : m_channels)
+        {
+            channel->ResetStatistics();
+        }
+    }
+    PublishStatistics();
 }
 
 std::optional<DeviceStatistics> CDeviceWorld::Statistics(const std::wstring& instanceId) const
 {
     const CControlChannel* channel = Channel(instanceId);
-    if (!channel)
+    if (channel == nullptr)
+    {
         return std::nullopt;
-    return channel->Statistics();
+    }
+    DeviceStatistics figures = channel->Statistics();
+    store::ReadCounts(instanceId, figures);
+    return figures;
 }
 
 void CDeviceWorld::PublishStatistics()
 {
     std::lock_guard lock(m_mutex);
     for (const auto& [key, channel] : m_channels)
+    {
         store::PublishStatistics(channel->InstanceId(), channel->Statistics());
+    }
+}
+
+void CDeviceWorld::HandleChannelRequests(const DeviceRecord& d)
+{
+    std::lock_guard lock(m_mutex);
+    const std::wstring key = ToUpper(d.instanceId);
+    const auto seen = m_seen.find(key);
+    const auto channel = m_channels.find(key);
+    if (seen == m_seen.end() || channel == m_channels.end())
+    {
+        return;
+    }
+    Seen& s = seen->second;
+    for (; s.shortReads < d.shortReadRequests; ++s.shortReads)
+    {
+        channel->second->InjectShortRead();
+    }
+    if (s.stalls < d.stallRequests)
+    {
+        s.stalls = d.stallRequests;
+        channel->second->InjectStall(d.stallMs);
+    }
+    if (s.slowPermille != d.slowPermille)
+    {
+        s.slowPermille = d.slowPermille;
+        channel->second->SetSlowFactor(d.slowPermille / 1000.0);
+    }
+    if (s.expectationSeq != d.expectationSeq)
+    {
+        s.expectationSeq = d.expectationSeq;
+        channel->second->SetExpectation(StoredExpectation(d, m_options.channel.expectation));
+    }
 }
 
 void CDeviceWorld::HandleRequests(const std::vector<DeviceRecord>& devices)
@@ -163,30 +289,31 @@ void CDeviceWorld::HandleRequests(const std::vector<DeviceRecord>& devices)
             RemovalOutcome outcome = RemovalOutcome::NotFound;
             if (kind == RemovalKind::Orderly || kind == RemovalKind::WorldVeto ||
                 kind == RemovalKind::Surprise)
+            {
                 outcome = Remove(d.instanceId, kind);
+            }
             store::AnswerRemoval(d.instanceId, d.removeRequestSeq, static_cast<DWORD>(outcome));
         }
-        const std::wstring key = ToUpper(d.instanceId);
-        std::lock_guard lock(m_mutex);
-        const auto seen = m_shortReadsSeen.find(key);
-        const auto channel = m_channels.find(key);
-        if (seen != m_shortReadsSeen.end() && channel != m_channels.end())
-        {
-            for (; seen->second < d.shortReadRequests; ++seen->second)
-                channel->second->InjectShortRead();
-        }
+        HandleChannelRequests(d);
+    }
+    const DWORD reset = store::RootValue(values::kStatsResetSeq);
+    if (reset != m_statsResetSeen)
+    {
+        m_statsResetSeen = reset;
+        ResetStatistics();
+        store::SetRootValue(values::kStatsResetDone, reset);
     }
 }
 
 void CDeviceWorld::ControlLoop()
 {
-    HANDLE changed = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    platform::UniqueEvent changed(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     HKEY root = nullptr;
     auto published = std::chrono::steady_clock::now();
     for (;;)
     {
-        ::ResetEvent(changed);
-        store::ArmWorldKeyWatch(root, changed);
+        ::ResetEvent(changed.get());
+        store::ArmWorldKeyWatch(root, changed.get());
         try
         {
             Sync();
@@ -202,13 +329,16 @@ void CDeviceWorld::ControlLoop()
         {
             // The store was unreachable for a moment: the next pass tries again.
         }
-        const HANDLE waits[] = {m_stop, changed};
-        if (::WaitForMultipleObjects(2, waits, FALSE, root ? 250 : 20) == WAIT_OBJECT_0)
+        const HANDLE waits[] = {m_stop.get(), changed.get()};
+        if (::WaitForMultipleObjects(2, waits, FALSE, root != nullptr ? 250 : 20) == WAIT_OBJECT_0)
+        {
             break;
+        }
     }
-    if (root)
+    if (root != nullptr)
+    {
         ::RegCloseKey(root);
-    ::CloseHandle(changed);
+    }
 }
 
 } // namespace simulation

@@ -7,6 +7,7 @@
 #include "simulation/ControlChannel.h"
 #include "simulation/DeviceRecord.h"
 #include "simulation/RemovalTypes.h"
+#include "simulation/WorldOptions.h"
 
 #include <atomic>
 #include <map>
@@ -21,12 +22,6 @@
 
 namespace simulation
 {
-
-struct WorldOptions
-{
-    ChannelOptions channel;
-    DWORD removalWaitMs = 2000; // how long an orderly removal waits for the handle to be closed
-};
 
 class CDeviceWorld
 {
@@ -45,6 +40,11 @@ public:
 
     RemovalOutcome Remove(const std::wstring& instanceId, RemovalKind kind);
     bool InjectShortRead(const std::wstring& instanceId);
+    bool InjectStall(const std::wstring& instanceId, DWORD ms);
+    bool SetSlowFactor(const std::wstring& instanceId, double factor);
+    bool SetExpectation(const std::wstring& instanceId, const StreamExpectation& expectation);
+    // Every channel's figures start again.
+    void ResetStatistics();
     std::optional<DeviceStatistics> Statistics(const std::wstring& instanceId) const;
     bool Serves(const std::wstring& instanceId) const;
     // Brings the channels in line with the store now (also done on every store change).
@@ -53,16 +53,26 @@ public:
 private:
     void ControlLoop();
     void HandleRequests(const std::vector<DeviceRecord>& devices);
+    void HandleChannelRequests(const DeviceRecord& device);
     void PublishStatistics();
     CControlChannel* Channel(const std::wstring& instanceId) const;
 
     WorldOptions m_options;
-    HANDLE m_serving = nullptr;
-    HANDLE m_stop = nullptr;
+    platform::UniqueHandle m_serving;
+    platform::UniqueEvent m_stop;
     std::thread m_control;
     mutable std::mutex m_mutex; // the channel map
     std::map<std::wstring, std::unique_ptr<CControlChannel>> m_channels;
-    std::map<std::wstring, DWORD> m_shortReadsSeen;
+    // The request counts of each served device already carried out.
+    struct Seen
+    {
+        DWORD shortReads = 0;
+        DWORD stalls = 0;
+        DWORD slowPermille = 1000;
+        DWORD expectationSeq = 0;
+    };
+    std::map<std::wstring, Seen> m_seen;
+    DWORD m_statsResetSeen = 0;
     std::recursive_mutex m_removalMutex; // removals and channel changes, one at a time
 };
 

@@ -3,6 +3,7 @@
 #include "simulation/ControlChannel.h"
 #include "simulation/NotificationHub.h"
 #include "simulation/WorldStore.h"
+#include "simulation/WorldValues.h"
 
 #include <chrono>
 
@@ -12,88 +13,118 @@ namespace simulation
 namespace
 {
 
+using Clock = std::chrono::steady_clock;
+
 void Publish()
 {
     store::Bump();
     CNotificationHub::Instance().Wake();
 }
 
-void FinishRemoval(const std::wstring& instanceId, const std::vector<DWORD>& actions)
+void FinishRemoval(const std::wstring& instanceId, const std::vector<DWORD>& actions, DeviceState state)
 {
     {
-        // One step for every watcher: the handle events are delivered before the interface removal.
+        // One step for every watcher: the handle events and the new state together.
         CWorldLock lock;
         store::PostHandleEvents(instanceId, actions);
-        store::SetState(instanceId, DeviceState::Removed);
+        store::SetState(instanceId, state);
     }
     Publish();
 }
 
+RemovalOutcome Fail(const std::wstring& instanceId, const wchar_t* count)
+{
+    store::AddCount(instanceId, count, 1);
+    store::PostHandleEvents(instanceId, {CM_NOTIFY_ACTION_DEVICEQUERYREMOVEFAILED});
+    Publish();
+    return RemovalOutcome::Vetoed;
+}
+
+bool HandleOpen(const CControlChannel* channel)
+{
+    return channel != nullptr && channel->HandleOpen();
+}
+
+RemovalOutcome Surprise(const std::wstring& id, const RemovalSettings& settings, CControlChannel* channel)
+{
+    if (channel != nullptr)
+    {
+        channel->Stop();
+    }
+    FinishRemoval(id, {CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE}, DeviceState::SurpriseRemoved);
+    ::Sleep(settings.surpriseGapMs);
+    store::SetState(id, DeviceState::Removed);
+    Publish();
+    return RemovalOutcome::Removed;
+}
+
 } // namespace
 
-RemovalOutcome RunRemoval(const std::wstring& instanceId, RemovalKind kind, DWORD waitMs,
+RemovalOutcome RunRemoval(const std::wstring& instanceId, RemovalKind kind, const RemovalSettings& settings,
                           CControlChannel* channel)
 {
     const auto device = store::Find(instanceId);
     if (!device || device->state != DeviceState::Started)
+    {
         return RemovalOutcome::NotFound;
+    }
     const std::wstring id = device->instanceId;
-
     if (kind == RemovalKind::Surprise)
     {
-        if (channel)
-            channel->Stop();
-        FinishRemoval(id, {CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE});
-        return RemovalOutcome::Removed;
+        return Surprise(id, settings, channel);
     }
 
-    const DWORD query = store::PostHandleEvents(id, {CM_NOTIFY_ACTION_DEVICEQUERYREMOVE});
+    // The query goes to the handle registrations there are now; each answers once its callback has
+    // returned (or it was unregistered first).
+    DWORD query = 0;
+    DWORD expected = 0;
+    {
+        CWorldLock lock;
+        expected = store::DeviceValue(id, values::kHandleRegistrations);
+        store::SetDeviceValue(id, values::kQueryAnswered, 0);
+        query = store::PostHandleEvents(id, {CM_NOTIFY_ACTION_DEVICEQUERYREMOVE});
+        store::SetDeviceValue(id, values::kQueryPosition, query);
+    }
     Publish();
 
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    // Once the handle is closed, the holders' other registrations get a moment to answer the query too.
-    const auto settle = std::chrono::milliseconds(100);
-    Clock::time_point closedSince{};
-    bool vetoed = false;
-    bool released = false;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(settings.waitMs);
     for (;;)
     {
-        const auto now_record = store::Find(id);
-        if (now_record && now_record->vetoedQuery == query)
+        if (store::DeviceValue(id, L"VetoedQuery") == query)
         {
-            vetoed = true;
+            return Fail(id, values::kVetoesCallback);
+        }
+        if (store::DeviceValue(id, values::kQueryAnswered) >= expected || Clock::now() >= deadline)
+        {
             break;
         }
-        const auto now = Clock::now();
-        if (!channel || !channel->ClientConnected())
-        {
-            if (closedSince == Clock::time_point{})
-                closedSince = now;
-            else if (now - closedSince >= settle)
-            {
-                released = true;
-                break;
-            }
-        }
-        else
-        {
-            closedSince = {};
-        }
-        if (now >= deadline)
-            break;
-        ::Sleep(10);
+        ::Sleep(1);
     }
-
-    if (vetoed || !released || kind == RemovalKind::WorldVeto)
+    // The callbacks have returned: a handle open now keeps the device, unless an experiment allows a
+    // grace period.
+    if (HandleOpen(channel))
     {
-        store::PostHandleEvents(id, {CM_NOTIFY_ACTION_DEVICEQUERYREMOVEFAILED});
-        Publish();
-        return RemovalOutcome::Vetoed;
+        const auto graceEnd = Clock::now() + std::chrono::milliseconds(settings.graceMs);
+        while (HandleOpen(channel) && Clock::now() < graceEnd)
+        {
+            ::Sleep(1);
+        }
+        if (HandleOpen(channel))
+        {
+            return Fail(id, values::kVetoesOpenHandle);
+        }
+        store::AddCount(id, values::kLateRemovals, 1);
     }
-    if (channel)
+    if (kind == RemovalKind::WorldVeto)
+    {
+        return Fail(id, values::kVetoesWorld);
+    }
+    if (channel != nullptr)
+    {
         channel->Stop();
-    FinishRemoval(id, {CM_NOTIFY_ACTION_DEVICEREMOVEPENDING, CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE});
+    }
+    FinishRemoval(id, {CM_NOTIFY_ACTION_DEVICEREMOVEPENDING, CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE},
+                  DeviceState::Removed);
     return RemovalOutcome::Removed;
 }
 

@@ -37,7 +37,7 @@ CONFIGRET InterfaceList(const GUID* interfaceClass, const wchar_t* deviceId, ULO
     {
         for (const auto& d : devices)
         {
-            if (d.state != DeviceState::Started)
+            if (!InterfacePresent(d.state))
                 continue;
             if (deviceId && *deviceId && !EqualNoCase(d.instanceId, deviceId))
                 continue;

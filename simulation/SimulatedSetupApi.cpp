@@ -110,7 +110,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
         if (flags & DIGCF_DEVICEINTERFACE)
         {
             // Only started devices expose the interface.
-            if (d.state != DeviceState::Started || (!allClasses && !IsEqualGUID(*classGuid, kInterfaceClass)))
+            if (!InterfacePresent(d.state) || (!allClasses && !IsEqualGUID(*classGuid, kInterfaceClass)))
                 continue;
             if (!filter.empty() && !EqualNoCase(filter, d.instanceId))
                 continue;

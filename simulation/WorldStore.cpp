@@ -170,6 +170,15 @@ DeviceRecord ReadDevice(const CKey& key)
     r.removeResult = key.Dword(L"RemoveResult");
     r.removeResultSeq = key.Dword(L"RemoveResultSeq");
     r.shortReadRequests = key.Dword(L"ShortReadRequests");
+    r.stallRequests = key.Dword(L"StallRequests");
+    r.stallMs = key.Dword(L"StallMs");
+    r.slowPermille = key.Dword(L"SlowPermille", 1000);
+    r.expectationSeq = key.Dword(L"ExpectationSeq");
+    r.expectation = key.String(L"Expectation").value_or(L"");
+    r.failReadSeq = key.Dword(L"FailReadSeq");
+    r.failReadCode = key.Dword(L"FailReadCode");
+    r.failWriteSeq = key.Dword(L"FailWriteSeq");
+    r.failWriteCode = key.Dword(L"FailWriteCode");
     r.index = key.Dword(L"Index");
     return r;
 }
@@ -365,38 +374,166 @@ void RequestShortRead(const std::wstring& instanceId)
     key.SetDword(L"ShortReadRequests", key.Dword(L"ShortReadRequests") + 1);
 }
 
+// The figures the serving world publishes ("Stats.*") and the counts any process adds ("Count.*").
+struct StatField
+{
+    const wchar_t* name;
+    uint32_t DeviceStatistics::*member;
+};
+constexpr StatField kPublished[] = {
+    {L"Stats.Connections", &DeviceStatistics::connections},
+    {L"Stats.BlocksRead", &DeviceStatistics::blocksRead},
+    {L"Stats.BlocksWritten", &DeviceStatistics::blocksWritten},
+    {L"Stats.LateBlocks", &DeviceStatistics::lateBlocks},
+    {L"Stats.ShortReadsInjected", &DeviceStatistics::shortReadsInjected},
+    {L"Stats.BlocksChecked", &DeviceStatistics::blocksChecked},
+    {L"Stats.Mismatches", &DeviceStatistics::mismatches},
+    {L"Stats.TurnaroundP50Us", &DeviceStatistics::turnaroundP50Us},
+    {L"Stats.TurnaroundP99Us", &DeviceStatistics::turnaroundP99Us},
+    {L"Stats.TurnaroundMaxUs", &DeviceStatistics::turnaroundMaxUs},
+    {L"Stats.WorldLateMaxUs", &DeviceStatistics::worldLateMaxUs},
+    {L"Stats.StallsInjected", &DeviceStatistics::stallsInjected},
+};
+constexpr StatField kCounted[] = {
+    {L"Count.FailedTransfers", &DeviceStatistics::failedTransfers},
+    {L"Count.CancelledTransfers", &DeviceStatistics::cancelledTransfers},
+    {L"Count.FailedReadsInjected", &DeviceStatistics::failedReadsInjected},
+    {L"Count.FailedWritesInjected", &DeviceStatistics::failedWritesInjected},
+    {L"Count.VetoesOpenHandle", &DeviceStatistics::vetoesOpenHandle},
+    {L"Count.VetoesWorld", &DeviceStatistics::vetoesWorld},
+    {L"Count.VetoesCallback", &DeviceStatistics::vetoesCallback},
+    {L"Count.LateRemovals", &DeviceStatistics::lateRemovals},
+    {L"Count.UnregisterInCallback", &DeviceStatistics::unregisterInCallback},
+};
+
 void PublishStatistics(const std::wstring& instanceId, const DeviceStatistics& s)
 {
     CKey key(DeviceKey(instanceId), false);
     if (!key)
+    {
         return;
-    key.SetDword(L"Stats.Connections", s.connections);
-    key.SetDword(L"Stats.BlocksRead", s.blocksRead);
-    key.SetDword(L"Stats.BlocksWritten", s.blocksWritten);
-    key.SetDword(L"Stats.LateBlocks", s.lateBlocks);
-    key.SetDword(L"Stats.ShortReadsInjected", s.shortReadsInjected);
-    key.SetDword(L"Stats.BlocksChecked", s.blocksChecked);
-    key.SetDword(L"Stats.Mismatches", s.mismatches);
+    }
+    for (const auto& field : kPublished)
+    {
+        key.SetDword(field.name, s.*field.member);
+    }
     key.SetDword(L"Stats.FirstMismatchBlock", static_cast<DWORD>(s.firstMismatchBlock));
     key.SetDword(L"Stats.FirstMismatchFrame", static_cast<DWORD>(s.firstMismatchFrame));
+    key.SetDword(L"Stats.GlitchMs", static_cast<DWORD>(s.glitchUs / 1000));
+    key.SetDword(L"Stats.GlitchUsRest", static_cast<DWORD>(s.glitchUs % 1000));
 }
 
 std::optional<DeviceStatistics> ReadStatistics(const std::wstring& instanceId)
 {
     CKey key(DeviceKey(instanceId), false);
     if (!key)
+    {
         return std::nullopt;
+    }
     DeviceStatistics s;
-    s.connections = key.Dword(L"Stats.Connections");
-    s.blocksRead = key.Dword(L"Stats.BlocksRead");
-    s.blocksWritten = key.Dword(L"Stats.BlocksWritten");
-    s.lateBlocks = key.Dword(L"Stats.LateBlocks");
-    s.shortReadsInjected = key.Dword(L"Stats.ShortReadsInjected");
-    s.blocksChecked = key.Dword(L"Stats.BlocksChecked");
-    s.mismatches = key.Dword(L"Stats.Mismatches");
+    for (const auto& field : kPublished)
+    {
+        s.*field.member = key.Dword(field.name);
+    }
     s.firstMismatchBlock = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchBlock", 0xFFFFFFFF));
     s.firstMismatchFrame = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchFrame", 0xFFFFFFFF));
+    s.glitchUs =
+        static_cast<uint64_t>(key.Dword(L"Stats.GlitchMs")) * 1000 + key.Dword(L"Stats.GlitchUsRest");
+    ReadCounts(instanceId, s);
     return s;
+}
+
+void ReadCounts(const std::wstring& instanceId, DeviceStatistics& s)
+{
+    CKey key(DeviceKey(instanceId), false);
+    for (const auto& field : kCounted)
+    {
+        s.*field.member = key.Dword(field.name);
+    }
+}
+
+void AddCount(const std::wstring& instanceId, const wchar_t* name, DWORD delta)
+{
+    if (delta == 0)
+    {
+        return;
+    }
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    if (key)
+    {
+        key.SetDword(name, key.Dword(name) + delta);
+    }
+}
+
+void ClearCounts()
+{
+    CWorldLock lock;
+    CKey devices(L"Devices", false);
+    for (const auto& name : devices.SubKeys())
+    {
+        CKey key(L"Devices\\" + name, false);
+        for (const auto& field : kCounted)
+        {
+            ::RegDeleteValueW(key.Get(), field.name);
+        }
+    }
+}
+
+void SetDeviceValue(const std::wstring& instanceId, const wchar_t* name, DWORD value)
+{
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    key.SetDword(name, value);
+}
+
+DWORD DeviceValue(const std::wstring& instanceId, const wchar_t* name)
+{
+    CKey key(DeviceKey(instanceId), false);
+    return key.Dword(name);
+}
+
+DWORD AddDeviceValue(const std::wstring& instanceId, const wchar_t* name, LONG delta)
+{
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    if (!key)
+    {
+        return 0;
+    }
+    const DWORD value = key.Dword(name) + static_cast<DWORD>(delta);
+    key.SetDword(name, value);
+    return value;
+}
+
+void SetExpectation(const std::wstring& instanceId, const std::wstring& text)
+{
+    CWorldLock lock;
+    CKey key(DeviceKey(instanceId), false);
+    key.SetString(L"Expectation", text);
+    key.SetDword(L"ExpectationSeq", key.Dword(L"ExpectationSeq") + 1);
+}
+
+DWORD RootValue(const wchar_t* name, DWORD fallback)
+{
+    CKey root(L"", false);
+    return root.Dword(name, fallback);
+}
+
+void SetRootValue(const wchar_t* name, DWORD value)
+{
+    CWorldLock lock;
+    CKey root(L"", true);
+    root.SetDword(name, value);
+}
+
+DWORD IncrementRootValue(const wchar_t* name)
+{
+    CWorldLock lock;
+    CKey root(L"", true);
+    const DWORD value = root.Dword(name) + 1;
+    root.SetDword(name, value);
+    return value;
 }
 
 std::vector<EndpointRecord> Endpoints()

@@ -69,8 +69,25 @@ DWORD RequestRemoval(const std::wstring& instanceId, DWORD kind); // returns the
 void AnswerRemoval(const std::wstring& instanceId, DWORD seq, DWORD result);
 void RequestShortRead(const std::wstring& instanceId);
 
+// The channel figures the serving world publishes, and with them the counts (below).
 void PublishStatistics(const std::wstring& instanceId, const DeviceStatistics& stats);
 std::optional<DeviceStatistics> ReadStatistics(const std::wstring& instanceId);
+// Counts any process adds for a device (failed transfers, vetoes, violations): "Count.*" values.
+void ReadCounts(const std::wstring& instanceId, DeviceStatistics& stats);
+void AddCount(const std::wstring& instanceId, const wchar_t* name, DWORD delta);
+void ClearCounts();
+
+// A DWORD of the device's record (requests to the serving world, the removal protocol).
+DWORD DeviceValue(const std::wstring& instanceId, const wchar_t* name);
+void SetDeviceValue(const std::wstring& instanceId, const wchar_t* name, DWORD value);
+// Adds `delta` (which may be negative) to the value; returns the new value.
+DWORD AddDeviceValue(const std::wstring& instanceId, const wchar_t* name, LONG delta);
+void SetExpectation(const std::wstring& instanceId, const std::wstring& text);
+
+// DWORD values of the world's root: the serving world's options, requests to it and its answers.
+DWORD RootValue(const wchar_t* name, DWORD fallback = 0);
+void SetRootValue(const wchar_t* name, DWORD value);
+DWORD IncrementRootValue(const wchar_t* name);
 
 std::vector<EndpointRecord> Endpoints();
 std::optional<EndpointRecord> FindEndpoint(const std::wstring& endpointId); // exact id

@@ -53,6 +53,8 @@ const wchar_t* StateName(DeviceState state)
         return L"started";
     case DeviceState::Removed:
         return L"removed";
+    case DeviceState::SurpriseRemoved:
+        return L"surprise-removed";
     }
     return L"?";
 }

@@ -26,14 +26,12 @@ protected:
         ResetWorld();
         WorldOptions options;
         options.removalWaitMs = 300;
-        options.channel.transform = transform;
         world = std::make_unique<CDeviceWorld>(options);
         ASSERT_TRUE(world->Start());
         id = AddDevice();
     }
     void TearDown() override { world.reset(); }
 
-    BlockTransform transform;
     std::unique_ptr<CDeviceWorld> world;
     std::wstring id;
 };
@@ -196,11 +194,7 @@ TEST(ChannelTransformTest, TheExpectedTransformIsPluggable)
     ResetWorld();
     WorldOptions options;
     options.channel.framesPerBlock = 64;
-    options.channel.transform = [](const int32_t* in, int32_t* out, size_t n)
-    {
-        for (size_t i = 0; i < n; ++i)
-            out[i] = -in[i];
-    };
+    options.channel.expectation.gain = -1.0;
     CDeviceWorld world(options);
     ASSERT_TRUE(world.Start());
     const std::wstring id = AddDevice();

@@ -2,7 +2,7 @@
 #include "simulation/AudioClock.h"
 #include "simulation/CaptureSignal.h"
 #include "simulation/DeviceNames.h"
-#include "simulation/RenderChecker.h"
+#include "simulation/StreamChecker.h"
 
 #include <gtest/gtest.h>
 
@@ -62,10 +62,9 @@ namespace
 
 struct CheckerRun
 {
-    explicit CheckerRun(BlockTransform transform = {}) : checker(kFrames, 1, std::move(transform)) {}
     static constexpr size_t kFrames = 8;
     CCaptureSignal signal{3};
-    CRenderChecker checker;
+    CStreamChecker checker{kFrames, 1};
     uint64_t frame = 0;
     std::vector<std::vector<int32_t>> captures;
 
@@ -84,7 +83,7 @@ struct CheckerRun
 
 } // namespace
 
-TEST(RenderCheckerTest, IdentityWithOneBlockOfLatencyPasses)
+TEST(StreamCheckerTest, IdentityWithOneBlockOfLatencyPasses)
 {
     CheckerRun run;
     std::vector<int32_t> initial(CheckerRun::kFrames, 0);
@@ -96,7 +95,7 @@ TEST(RenderCheckerTest, IdentityWithOneBlockOfLatencyPasses)
     EXPECT_EQ(run.checker.FirstMismatchBlock(), -1);
 }
 
-TEST(RenderCheckerTest, LostRepeatedAndAlteredBlocksAreCaughtWithTheirPosition)
+TEST(StreamCheckerTest, LostRepeatedAndAlteredBlocksAreCaughtWithTheirPosition)
 {
     {
         CheckerRun run; // the host repeats block 2 instead of sending block 3
@@ -128,26 +127,65 @@ TEST(RenderCheckerTest, LostRepeatedAndAlteredBlocksAreCaughtWithTheirPosition)
     }
 }
 
-TEST(RenderCheckerTest, TransformIsPluggableAndShortCaptureBlocksAreNotJudged)
+// The host's processing as a stream: exact gain, a delay that is not a whole number of blocks, both
+// combined, changed while streaming; a host that skipped the processing fails each of them.
+TEST(StreamCheckerTest, GainAndDelayAreJudgedOverTheStreamAndRestartWhenChanged)
 {
-    auto half = [](const int32_t* in, int32_t* out, size_t n)
+    const auto expectation = ParseExpectation(L"gain=0.5, delay=3");
+    ASSERT_TRUE(expectation.has_value());
+    EXPECT_EQ(ExpectationText(*expectation), L"gain=0.5,delay=3");
+    EXPECT_EQ(ParseExpectation(L"identity"), StreamExpectation{});
+    for (const wchar_t* bad : {L"", L"gain", L"gain=x", L"delay=-1", L"delay=1.5", L"delay=48001", L"echo=1"})
     {
-        for (size_t i = 0; i < n; ++i)
-            out[i] = (in[i] / 2) & ~0xFF;
+        EXPECT_FALSE(ParseExpectation(bad).has_value()) << bad;
+    }
+
+    // The processed stream: y[n] = 0.5 * x[n - 3], the delay line starting silent.
+    const auto run = [&](bool process)
+    {
+        CheckerRun r;
+        r.checker.SetExpectation(*expectation);
+        std::vector<int32_t> stream;
+        r.Render(std::vector<int32_t>(CheckerRun::kFrames));
+        for (int k = 0; k < 6; ++k)
+        {
+            const auto& in = r.Capture();
+            std::vector<int32_t> out(CheckerRun::kFrames);
+            for (size_t i = 0; i < out.size(); ++i)
+            {
+                stream.push_back(in[i]);
+                const size_t n = stream.size() - 1;
+                out[i] = !process ? in[i] : n < 3 ? 0 : stream[n - 3] / 2;
+            }
+            r.Render(out);
+        }
+        return std::make_pair(r.checker.Checked(), r.checker.Mismatches());
     };
-    CheckerRun run(half);
-    run.Render(std::vector<int32_t>(CheckerRun::kFrames));
-    std::vector<int32_t> processed(CheckerRun::kFrames);
-    const auto& first = run.Capture();
-    half(first.data(), processed.data(), processed.size());
-    run.Render(processed);
-    EXPECT_EQ(run.checker.Mismatches(), 0u);
-    run.Render(run.Capture()); // unprocessed: wrong
-    EXPECT_EQ(run.checker.Mismatches(), 1u);
-    run.Capture(false);                                    // sent short: the host failed that read
-    run.Render(std::vector<int32_t>(CheckerRun::kFrames)); // whatever it sends is not judged
-    EXPECT_EQ(run.checker.Mismatches(), 1u);
-    EXPECT_EQ(run.checker.Checked(), 2u);
+    EXPECT_EQ(run(true), std::make_pair(6u, 0u));
+    EXPECT_EQ(run(false), std::make_pair(6u, 6u));
+
+    // Changed while streaming: from the next block on, the new expectation; the block in flight is
+    // not judged against either.
+    CheckerRun r;
+    r.Render(std::vector<int32_t>(CheckerRun::kFrames));
+    r.Render(r.Capture());
+    const std::vector<int32_t> inFlight = r.Capture();
+    r.checker.SetExpectation(StreamExpectation{0.5, 0});
+    r.Render(inFlight); // captured before the change: not judged
+    std::vector<int32_t> halved = r.Capture();
+    for (auto& sample : halved)
+    {
+        sample /= 2;
+    }
+    r.Render(halved);
+    EXPECT_EQ(r.checker.Mismatches(), 0u);
+    EXPECT_EQ(r.checker.Checked(), 2u);
+    r.Render(r.Capture()); // not processed any more: wrong
+    EXPECT_EQ(r.checker.Mismatches(), 1u);
+    r.Capture(false);                                    // sent short: the host failed that read
+    r.Render(std::vector<int32_t>(CheckerRun::kFrames)); // whatever it sends is not judged
+    EXPECT_EQ(r.checker.Mismatches(), 1u);
+    EXPECT_EQ(r.checker.Checked(), 3u);
 }
 
 TEST(AudioClockTest, SlotsFollowTheGridWithoutDriftAndLateBlocksAreAnsweredAtOnce)
