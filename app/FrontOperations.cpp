@@ -24,6 +24,13 @@ void WriteTo(FILE* stream, const std::wstring& text)
     std::fflush(stream);
 }
 
+// The commands write their console text through the front end's table, as the main routine does.
+CommandConsole FrontConsole()
+{
+    return CommandConsole{[](const std::wstring& text) { Operations().WriteOut(text); },
+                          [](const std::wstring& text) { Operations().WriteErr(text); }};
+}
+
 } // namespace
 
 FrontOperations DefaultFrontOperations()
@@ -42,10 +49,10 @@ FrontOperations DefaultFrontOperations()
     };
     operations.InstallDriver = [](std::uint32_t& rebootNeeded) { return ::InstallDriver(rebootNeeded); };
     operations.SetupPromptReboot = [](void* fileQueue, HWND owner, BOOL scanOnly)
-    { return SystemSetupPromptReboot(fileQueue, owner, scanOnly); };
-    operations.AddDeviceCommand = [] { return ::AddDeviceCommand(); };
+    { return PromptReboot(fileQueue, owner, scanOnly); };
+    operations.AddDeviceCommand = [] { return ::AddDeviceCommand(FrontConsole()); };
     operations.RemoveDeviceCommand = [](const std::wstring& argument)
-    { return ::RemoveDeviceCommand(argument); };
+    { return ::RemoveDeviceCommand(argument, FrontConsole()); };
     operations.RegisterEventLogSource = [] { return ::RegisterEventLogSource(); };
     operations.UnregisterEventLogSource = [] { ::UnregisterEventLogSource(); };
     operations.ExecuteServiceOperation = [](const std::wstring& libraryFileName,

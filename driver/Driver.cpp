@@ -49,6 +49,13 @@ bool CDriver::Open(const std::wstring& link)
     }
     {
         std::lock_guard lock(m_ioMutex);
+        if (m_cancelled.load())
+        {
+            // A removal or a cancel came while the device was being opened: it found no handle to
+            // close, so this one must not stay open behind its back.
+            platform::Api().CloseHandle(handle);
+            return false;
+        }
         m_handle = handle;
     }
     WatchRemoval();

@@ -1,19 +1,188 @@
 #include "setup/DeviceCommands.h"
 
-#include <cstdio>
-#include <cwchar>
+#include "config/Config.h"
+#include "config/Registry.h"
+#include "config/StoragePath.h"
+#include "platform/TextConversion.h"
+#include "setup/DeviceCreation.h"
+#include "setup/DeviceRemoval.h"
+#include "setup/RebootPrompt.h"
 
-// Device creation and removal are not part of this build yet: say so and fail.
-int AddDeviceCommand()
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace
 {
-    std::fputws(L"add-device is not available in this build\n", stderr);
-    std::fflush(stderr);
-    return 1;
+
+constexpr wchar_t kAllDevices[] = L"all";
+
+// HKLM\SOFTWARE\VELMAR\ORVANE.CL.drv\instances, created one level after the other where missing.
+CRegistry CreateInstancesKey()
+{
+    const CRegistry maker = CRegistry::Create(HKEY_LOCAL_MACHINE, CConfig::kMakerKey);
+    const CRegistry product = CRegistry::Create(maker, CConfig::kProductKey);
+    return CRegistry::Create(product, CConfig::kInstancesKey);
 }
 
-int RemoveDeviceCommand(const std::wstring&)
+void DeleteInstanceKeys(const std::wstring& argument, bool all, const CommandConsole& console)
 {
-    std::fputws(L"remove-device is not available in this build\n", stderr);
-    std::fflush(stderr);
-    return 1;
+    try
+    {
+        const CRegistry instances = CreateInstancesKey();
+        if (all)
+        {
+            for (const std::wstring& name : instances.EnumerateSubKeys())
+            {
+                instances.DeleteSubKey(name);
+            }
+        }
+        else
+        {
+            instances.DeleteSubKey(argument);
+        }
+    }
+    catch (const RegistryError& error)
+    {
+        console.err(L"Failed to delete registry key for " + argument + L": " + Utf8ToWide(error.what()) +
+                    L"\n");
+    }
+}
+
+void ReportStorageFailure(const CommandConsole& console, const std::wstring& name, const std::wstring& text)
+{
+    console.err(L"Failed to delete storing path for " + name + L": " + text + L"\n");
+}
+
+std::wstring ErrorText(const fs::filesystem_error& error)
+{
+    return Utf8ToWide(error.what());
+}
+
+// GetStoragePath for the maker folder and the product. Without it every path would be relative to
+// the current directory, so nothing is deleted then.
+fs::path StorageRoot()
+{
+    fs::path root = GetStoragePath(CConfig::kMakerFolder, CConfig::kProductKey);
+    if (root.empty())
+    {
+        throw fs::filesystem_error("GetStoragePath", fs::path(CConfig::kMakerFolder) / CConfig::kProductKey,
+                                   std::make_error_code(std::errc::no_such_file_or_directory));
+    }
+    return root;
+}
+
+void DeleteInstanceStorage(const std::wstring& argument, const CommandConsole& console)
+{
+    try
+    {
+        const fs::path directory = InstanceStoragePath(StorageRoot(), argument);
+        if (fs::exists(directory))
+        {
+            fs::remove_all(directory);
+        }
+    }
+    catch (const fs::filesystem_error& error)
+    {
+        ReportStorageFailure(console, argument, ErrorText(error));
+    }
+}
+
+// Every directory directly below the storage root goes with everything in it; files there stay. A
+// failure is reported for the entry (or the root) and the next entry follows.
+void DeleteAllStorage(const CommandConsole& console)
+{
+    fs::path root;
+    try
+    {
+        root = StorageRoot();
+    }
+    catch (const fs::filesystem_error& error)
+    {
+        ReportStorageFailure(console, error.path1().wstring(), ErrorText(error));
+        return;
+    }
+    std::error_code error;
+    fs::directory_iterator entry(root, error);
+    if (error)
+    {
+        ReportStorageFailure(console, root.wstring(),
+                             ErrorText(fs::filesystem_error("directory_iterator", root, error)));
+        return;
+    }
+    for (; entry != fs::directory_iterator(); entry.increment(error))
+    {
+        const fs::path path = entry->path();
+        const bool directory = entry->is_directory(error);
+        if (error)
+        {
+            ReportStorageFailure(console, path.wstring(),
+                                 ErrorText(fs::filesystem_error("is_directory", path, error)));
+        }
+        else if (directory)
+        {
+            fs::remove_all(path, error);
+            if (error)
+            {
+                ReportStorageFailure(console, path.wstring(),
+                                     ErrorText(fs::filesystem_error("remove_all", path, error)));
+            }
+        }
+        error.clear();
+    }
+    if (error)
+    {
+        ReportStorageFailure(console, root.wstring(),
+                             ErrorText(fs::filesystem_error("directory_iterator", root, error)));
+    }
+}
+
+} // namespace
+
+int AddDeviceCommand(const CommandConsole& console)
+{
+    std::uint32_t rebootNeeded = 0;
+    std::wstring instanceId = CreateDevice(rebootNeeded);
+    if (instanceId.empty())
+    {
+        return 1;
+    }
+    std::replace(instanceId.begin(), instanceId.end(), L'\\', L'#');
+    console.out(instanceId + L"\n");
+    try
+    {
+        const CRegistry instances = CreateInstancesKey();
+        CRegistry::Create(instances, instanceId);
+    }
+    catch (const RegistryError& error)
+    {
+        console.err(L"Failed to create registry key for " + instanceId + L": " + Utf8ToWide(error.what()) +
+                    L"\n");
+    }
+    return ExitCodeAfterSuccess(rebootNeeded);
+}
+
+int RemoveDeviceCommand(const std::wstring& argument, const CommandConsole& console)
+{
+    const bool all = argument == kAllDevices;
+    std::wstring deviceInstanceId = argument;
+    std::replace(deviceInstanceId.begin(), deviceInstanceId.end(), L'#', L'\\');
+    std::uint32_t rebootNeeded = 0;
+    if (!RemoveDevices(all ? nullptr : deviceInstanceId.c_str(), rebootNeeded))
+    {
+        return 1;
+    }
+    DeleteInstanceKeys(argument, all, console);
+    if (all)
+    {
+        DeleteAllStorage(console);
+    }
+    else
+    {
+        DeleteInstanceStorage(argument, console);
+    }
+    return ExitCodeAfterSuccess(rebootNeeded);
 }

@@ -1,9 +1,8 @@
 #include "setup/RebootPrompt.h"
 
-#include <atomic>
+#include "driver/Devices.h"
 
-#include <windows.h>
-#include <setupapi.h>
+#include <atomic>
 
 namespace
 {
@@ -20,7 +19,20 @@ void SetRebootPrompt(bool enabled) noexcept
     g_rebootPrompt.store(enabled);
 }
 
-int SystemSetupPromptReboot(void* fileQueue, void* ownerWindow, int scanOnly)
+int PromptReboot(void* fileQueue, HWND ownerWindow, BOOL scanOnly)
 {
-    return ::SetupPromptReboot(static_cast<HSPFILEQ>(fileQueue), static_cast<HWND>(ownerWindow), scanOnly);
+    return driver::Devices().SetupPromptReboot(static_cast<HSPFILEQ>(fileQueue), ownerWindow, scanOnly);
+}
+
+int ExitCodeAfterSuccess(std::uint32_t rebootNeeded)
+{
+    if (rebootNeeded == 0)
+    {
+        return 0;
+    }
+    if (RebootPromptEnabled())
+    {
+        PromptReboot(nullptr, nullptr, FALSE);
+    }
+    return 2;
 }

@@ -322,6 +322,12 @@ TEST_F(HostOnWorld, ConfigurationChangesApplyLive)
         },
         5s));
     EXPECT_FALSE(reflib_test::HttpRequest(static_cast<uint16_t>(port1), "GET", "/status").connected);
+    // Both ports 0: the server stops and nothing is reported.
+    SetDword(InstanceKey(ids[1]), L"HttpPort", 0);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !reflib_test::HttpRequest(static_cast<uint16_t>(port2), "GET", "/status").connected; },
+        5s));
+    EXPECT_FALSE(host->OutputContains("Failed to start Webserver"));
 
     // A change of the global parameters restarts every instance once; the same text again does nothing.
     std::vector<uint32_t> connections{Connections(ids[0]), Connections(ids[1])};
@@ -332,6 +338,8 @@ TEST_F(HostOnWorld, ConfigurationChangesApplyLive)
         { return Connections(ids[0]) == connections[0] + 1 && Connections(ids[1]) == connections[1] + 1; },
         10s));
     SetString(std::wstring(kProductKey) + L"\\parameters", L"SSLCertificate", L"C:\\cert.pem");
+    // A value below "instances" is not a global parameter.
+    SetString(std::wstring(kProductKey) + L"\\instances", L"Unrelated", L"x");
     std::this_thread::sleep_for(1s);
     EXPECT_EQ(host->CountInOutput("Global parameters changed, reloading all units"), 1u);
     ASSERT_TRUE(Streams(ids, 30));
@@ -380,6 +388,26 @@ TEST_F(HostOnWorld, RunWithoutDevicesOrWithAnUnfitLibraryEndsAtOnce)
             << run.Output();
     }
     EXPECT_FALSE(std::filesystem::exists(kStorageRoot / InstanceIdOf(simulation::StartedDevices().front())));
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(HostOnWorld, LibraryWithoutInitProcess3StreamsThroughInitProcess2)
+{
+    StartWorld();
+    const auto ids = AddDevices(1);
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / L"orvane-noinit3";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(hosttest::BinDirectory() / L"orvane-sim.exe", folder / L"orvane-sim.exe");
+    std::filesystem::copy_file(hosttest::BinDirectory() / L"variants" / L"velmar.noinit3.cl.dll",
+                               folder / L"velmar.orvane.cl.dll");
+    host = std::make_unique<CHostProcess>(L"-v", folder / L"orvane-sim.exe");
+    ASSERT_TRUE(host->Started());
+    ASSERT_TRUE(Streams(ids, 100)) << host->Output();
+    ExpectNoMismatch(ids);
+    ASSERT_TRUE(host->Interrupt());
+    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0));
+    host.reset();
     std::filesystem::remove_all(folder);
 }
 
