@@ -1,5 +1,6 @@
 // The service entry's pieces in this process: the argument vector from the start arguments and the
 // stored options, the control handler's reports, and the dependency lists.
+#include "ApiOverride.h"
 #include "ServiceProgram.h"
 
 #include "platform/Event.h"
@@ -21,6 +22,14 @@ using Words = std::vector<std::wstring>;
 
 namespace
 {
+
+void CreateKey(const std::wstring& path)
+{
+    platform::UniqueKey key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.put(), nullptr),
+              ERROR_SUCCESS);
+}
 
 // Stores a REG_SZ exactly as given, without the terminator Wine's RegSetValueExW would add.
 void SetRawText(const wchar_t* keyPath, const wchar_t* name, const std::wstring& data)
@@ -82,6 +91,33 @@ TEST_F(ServiceEntry, ArgumentVectorFromStartArgumentsAndStoredOptions)
     EXPECT_EQ(arguments.Words(), (Words{L"-v", L"--event-log\tx"}));
     arguments.SplitCommandLine(L" \t ");
     EXPECT_EQ(arguments.Count(), 0);
+}
+
+// What the last write of a registry value was given.
+DWORD g_writtenType = 0;
+DWORD g_writtenBytes = 0;
+LSTATUS WINAPI RecordingSetValue(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                                 DWORD bytes)
+{
+    g_writtenType = type;
+    g_writtenBytes = bytes;
+    return RegSetValueExW(key, name, reserved, type, data, bytes);
+}
+
+TEST_F(ServiceEntry, StoredOptionsAreWrittenWithoutTerminatorAndDeletedWhenEmpty)
+{
+    CreateKey(kServiceKey);
+    CProcessWinService service(L"velmar.orvane.cl.dll", nullptr, nullptr);
+    {
+        CApiOverride recording(platform::Api().RegSetValueExW, &RecordingSetValue);
+        service.WriteParameters(L"-vv --event-log ");
+    }
+    EXPECT_EQ(g_writtenType, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(g_writtenBytes, 32u);
+    EXPECT_EQ(ArgumentWords(&service, {L"VELMAR ORVANE.CL drv"}),
+              (Words{L"VELMAR", L"ORVANE.CL", L"drv", L"-vv", L"--event-log"}));
+    service.WriteParameters(L"");
+    EXPECT_FALSE(ReadText(kServiceKey, L"Parameters"));
 }
 
 // The reports of the process under test, in order.
@@ -155,14 +191,13 @@ TEST_F(ServiceEntry, DependencyListsOfDependents)
     const std::wstring lonely = services + L"OrvaneTestLonely";
     for (const auto& path : {own, shared, lonely})
     {
+        CreateKey(path);
+    }
+    {
         platform::UniqueKey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  key.put(), nullptr),
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, shared.c_str(), 0, KEY_SET_VALUE, key.put()),
                   ERROR_SUCCESS);
-        if (path == shared)
-        {
-            service::WriteDependOnService(key.get(), {L"Other"});
-        }
+        service::WriteDependOnService(key.get(), {L"Other"});
     }
     auto list = [](const std::wstring& path)
     {
