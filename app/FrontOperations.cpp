@@ -1,5 +1,6 @@
 #include "app/FrontOperations.h"
 
+#include "app/MainRoutine.h"
 #include "app/ProcessingRun.h"
 #include "diagnostics/Appenders.h"
 #include "diagnostics/Log.h"
@@ -53,12 +54,12 @@ FrontOperations DefaultFrontOperations()
     operations.RemoveDeviceCommand = [](const std::wstring& argument)
     { return ::RemoveDeviceCommand(argument, FrontConsole()); };
     operations.RegisterEventLogSource = [] { return ::RegisterEventLogSource(); };
-    operations.UnregisterEventLogSource = [] { return ::UnregisterEventLogSource(); };
+    operations.UnregisterEventLogSource = [] { ::UnregisterEventLogSource(); };
     operations.ExecuteServiceOperation = [](const std::wstring& libraryFileName,
                                             CTraceProvider* traceProvider, std::uint8_t operation,
                                             const std::wstring& parameters)
     {
-        CProcessWinService service(libraryFileName, traceProvider);
+        CProcessWinService service(libraryFileName, traceProvider, &MainRoutine);
         return service.Execute(operation, parameters);
     };
     operations.RunProcessing = [](const ProcessingRunOptions& options) { return RunProcessing(options); };

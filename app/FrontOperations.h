@@ -37,8 +37,10 @@ struct FrontOperations
     std::function<int()> AddDeviceCommand;
     std::function<int(const std::wstring& argument)> RemoveDeviceCommand;
 
+    // False only when the source key cannot be created (the run then ends with exit code 1).
     std::function<bool()> RegisterEventLogSource;
-    std::function<bool()> UnregisterEventLogSource;
+    // Never fails: the uninstallation follows whatever happened here.
+    std::function<void()> UnregisterEventLogSource;
     // CWinService::Execute on a CProcessWinService built with the library file name and provider.
     std::function<bool(const std::wstring& libraryFileName, CTraceProvider* traceProvider,
                        std::uint8_t operation, const std::wstring& parameters)>

@@ -88,9 +88,9 @@ int ServiceCommand(FrontOperations& operations, std::uint8_t operation, int verb
     {
         return 1;
     }
-    if (eventLog && operation == 2 && !operations.UnregisterEventLogSource())
+    if (eventLog && operation == 2)
     {
-        return 1;
+        operations.UnregisterEventLogSource();
     }
     if (operations.ExecuteServiceOperation(libraryFileName, traceProvider, operation, parameters))
     {

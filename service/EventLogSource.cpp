@@ -1,19 +1,78 @@
 #include "service/EventLogSource.h"
 
+#include "platform/SystemApi.h"
+#include "platform/UniqueHandle.h"
+
 #include <cstdio>
 #include <cwchar>
+#include <iterator>
 
-// Event-log source registration is not part of this build yet: say so and fail.
-bool RegisterEventLogSource()
+namespace
 {
-    std::fputws(L"event-log registration is not available in this build\n", stderr);
-    std::fflush(stderr);
-    return false;
+
+constexpr wchar_t kSourceName[] = L"ORVANE.CL.drv";
+constexpr wchar_t kLogName[] = L"Application";
+constexpr DWORD kTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+// Written without its terminating NUL (129 characters, 258 bytes).
+constexpr wchar_t kEventMessageFile[] =
+    L"%windir%\\Microsoft.NET\\Framework\\v4.0.30319\\EventLogMessages.dll;"
+    L"%windir%\\Microsoft.NET\\Framework\\v2.0.50727\\EventLogMessages.dll";
+
+std::wstring SourceKey()
+{
+    return GetEventSourceKeys(kLogName, kSourceName);
 }
 
-bool UnregisterEventLogSource()
+void Print(FILE* stream, const wchar_t* text)
 {
-    std::fputws(L"event-log unregistration is not available in this build\n", stderr);
-    std::fflush(stderr);
-    return false;
+    std::fputws(text, stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+std::wstring GetEventSourceKeys(const std::wstring& logName, const std::wstring& sourceName)
+{
+    return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + logName + L"\\" + sourceName;
+}
+
+bool IsEventSourceRegistered()
+{
+    platform::UniqueKey key;
+    return platform::Api().RegOpenKeyExW(HKEY_LOCAL_MACHINE, SourceKey().c_str(), 0, KEY_QUERY_VALUE,
+                                         key.put()) == ERROR_SUCCESS;
+}
+
+bool RegisterEventLogSource()
+{
+    if (IsEventSourceRegistered())
+    {
+        return true;
+    }
+    platform::UniqueKey key;
+    if (platform::Api().RegCreateKeyExW(HKEY_LOCAL_MACHINE, SourceKey().c_str(), 0, nullptr,
+                                        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.put(),
+                                        nullptr) != ERROR_SUCCESS)
+    {
+        Print(stderr, L"Failed to register EventLog entry\n");
+        return false;
+    }
+    platform::Api().RegSetValueExW(key.get(), L"TypesSupported", 0, REG_DWORD,
+                                   reinterpret_cast<const BYTE*>(&kTypesSupported), sizeof(kTypesSupported));
+    platform::Api().RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_EXPAND_SZ,
+                                   reinterpret_cast<const BYTE*>(kEventMessageFile),
+                                   static_cast<DWORD>((std::size(kEventMessageFile) - 1) * sizeof(wchar_t)));
+    key.reset();
+    Print(stdout, L"EventLog registration success\n");
+    return true;
+}
+
+void UnregisterEventLogSource()
+{
+    if (!IsEventSourceRegistered())
+    {
+        return;
+    }
+    platform::Api().RegDeleteKeyW(HKEY_LOCAL_MACHINE, SourceKey().c_str());
+    Print(stdout, L"EventLog unregistration done\n");
 }

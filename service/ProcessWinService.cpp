@@ -2,13 +2,27 @@
 
 #include "platform/Event.h"
 
-#include <cstdio>
-#include <cwchar>
+namespace
+{
 
-CProcessWinService::CProcessWinService(std::wstring libraryFileName, CTraceProvider* traceProvider)
-    : CWinService(L"VELMAR ORVANE.CL drv", L"VELMAR ORVANE.CL Virtual Driver Processing",
-                  L"VELMAR ORVANE.CL Virtual Driver Processing"),
-      m_stopEvent(&StopEvent()), m_libraryFileName(std::move(libraryFileName)), m_traceProvider(traceProvider)
+// Restart after 100 ms on each of the first three failures; the count starts again after a day.
+ServiceFailureActions RestartOnFailure()
+{
+    ServiceFailureActions failure;
+    failure.resetPeriod = 86400;
+    failure.rebootMessage = CProcessWinService::kRebootMessage;
+    failure.command = nullptr;
+    failure.actions.assign(3, SC_ACTION{SC_ACTION_RESTART, 100});
+    return failure;
+}
+
+} // namespace
+
+CProcessWinService::CProcessWinService(std::wstring libraryFileName, CTraceProvider* traceProvider,
+                                       MainRoutineFunction mainRoutine)
+    : CWinService(kServiceName, kDisplayName, kDescription, {}, {}, RestartOnFailure()),
+      m_stopEvent(&StopEvent()), m_libraryFileName(std::move(libraryFileName)),
+      m_traceProvider(traceProvider), m_mainRoutine(mainRoutine)
 {
 }
 
@@ -22,10 +36,7 @@ void CProcessWinService::OnShutdown()
     m_stopEvent->Set();
 }
 
-// Running as the service is not part of this build yet.
-int CProcessWinService::Run(int, wchar_t**)
+int CProcessWinService::Run(int argc, wchar_t** argv)
 {
-    std::fputws(L"service is not available in this build\n", stderr);
-    std::fflush(stderr);
-    return 1;
+    return m_mainRoutine != nullptr ? m_mainRoutine(argc, argv, m_libraryFileName, m_traceProvider) : 0;
 }

@@ -7,14 +7,25 @@ class CEvent;
 class CTraceProvider;
 
 // The program's own service "VELMAR ORVANE.CL drv": a stop or shutdown request sets the process stop
-// event, and the service body runs the main routine again with the service's stored options.
+// event, and the service body runs the program's main routine again with the service's argument vector.
 class CProcessWinService : public CWinService
 {
 public:
-    CProcessWinService(std::wstring libraryFileName, CTraceProvider* traceProvider);
+    // The program's main routine (argument count and vector, library file name, tracing provider).
+    using MainRoutineFunction = int (*)(int argc, wchar_t** argv, const std::wstring& libraryFileName,
+                                        CTraceProvider* traceProvider);
+
+    static constexpr const wchar_t* kServiceName = L"VELMAR ORVANE.CL drv";
+    static constexpr const wchar_t* kDisplayName = L"VELMAR ORVANE.CL Virtual Driver Processing";
+    static constexpr const wchar_t* kDescription = L"VELMAR ORVANE.CL Virtual Driver Processing";
+    static constexpr const wchar_t* kRebootMessage = L"Failure, You MUST reboot your PC";
+
+    CProcessWinService(std::wstring libraryFileName, CTraceProvider* traceProvider,
+                       MainRoutineFunction mainRoutine);
 
     void OnStop() override;
     void OnShutdown() override;
+    // The main routine with the given vector, the library file name and the provider; its exit code.
     int Run(int argc, wchar_t** argv) override;
 
     const std::wstring& LibraryFileName() const noexcept { return m_libraryFileName; }
@@ -24,4 +35,5 @@ private:
     CEvent* m_stopEvent;
     std::wstring m_libraryFileName;
     CTraceProvider* m_traceProvider;
+    MainRoutineFunction m_mainRoutine;
 };

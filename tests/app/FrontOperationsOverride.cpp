@@ -36,11 +36,7 @@ CRecordingOperations::CRecordingOperations() : m_saved(Operations())
         calls.push_back(L"RegisterEventLogSource");
         return registerResult;
     };
-    operations.UnregisterEventLogSource = [this]
-    {
-        calls.push_back(L"UnregisterEventLogSource");
-        return unregisterResult;
-    };
+    operations.UnregisterEventLogSource = [this] { calls.push_back(L"UnregisterEventLogSource"); };
     operations.ExecuteServiceOperation = [this](const std::wstring& libraryFileName, CTraceProvider* provider,
                                                 std::uint8_t operation, const std::wstring& parameters)
     {

@@ -25,7 +25,6 @@ public:
     int addResult = 0;
     int removeResult = 0;
     bool registerResult = true;
-    bool unregisterResult = true;
     bool executeResult = true;
     int processingResult = 0;
 

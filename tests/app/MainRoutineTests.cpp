@@ -232,11 +232,14 @@ TEST_F(MainRoutineTest, FailedEventLogRegistrationStopsBeforeTheService)
     EXPECT_EQ(Run({L"-I", L"-e"}), 1);
     EXPECT_EQ(ops.calls, (Calls{L"RegisterEventLogSource"}));
     EXPECT_EQ(ops.out, L"");
+}
 
-    ops.calls.clear();
-    ops.unregisterResult = false;
+TEST_F(MainRoutineTest, EventLogUnregistrationNeverStopsTheUninstallation)
+{
+    ops.executeResult = false;
     EXPECT_EQ(Run({L"-U", L"-e"}), 1);
-    EXPECT_EQ(ops.calls, (Calls{L"UnregisterEventLogSource"}));
+    EXPECT_EQ(ops.calls, (Calls{L"UnregisterEventLogSource", L"Execute 2 '--event-log '"}));
+    EXPECT_EQ(ops.err, L"Service Operation failed\n");
 }
 
 TEST_F(MainRoutineTest, AmbiguousLongOptions)

@@ -1,0 +1,39 @@
+#include "service/ServiceControlManager.h"
+
+namespace service
+{
+
+platform::UniqueServiceHandle OpenServiceManager()
+{
+    return platform::UniqueServiceHandle(
+        ::OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, SC_MANAGER_ALL_ACCESS));
+}
+
+platform::UniqueServiceHandle OpenNamedService(SC_HANDLE manager, const std::wstring& name)
+{
+    return platform::UniqueServiceHandle(::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
+}
+
+std::optional<SERVICE_STATUS_PROCESS> QueryStatus(SC_HANDLE service)
+{
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                sizeof(status), &needed))
+    {
+        return std::nullopt;
+    }
+    return status;
+}
+
+bool ServiceExists(const std::wstring& name)
+{
+    if (name.empty())
+    {
+        return false;
+    }
+    const platform::UniqueServiceHandle manager = OpenServiceManager();
+    return manager && OpenNamedService(manager.get(), name);
+}
+
+} // namespace service
