@@ -86,16 +86,26 @@ CHostProcess::~CHostProcess()
 
 bool CHostProcess::Interrupt()
 {
-    // Attach to the child's console for the moment of the event; this process ignores it itself.
-    FreeConsole();
-    if (!AttachConsole(m_processId))
+    // Through a process of its own each time: under Wine a process that attached to one console and
+    // freed it cannot deliver the event to the next one.
+    const std::filesystem::path tool = BinDirectory() / L"orvane-interrupt.exe";
+    std::wstring commandLine = L"\"" + tool.wstring() + L"\" " + std::to_wstring(m_processId);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(tool.c_str(), commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        nullptr, &startup, &info))
     {
         return false;
     }
-    SetConsoleCtrlHandler(nullptr, TRUE);
-    const BOOL sent = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-    FreeConsole();
-    return sent != FALSE;
+    CloseHandle(info.hThread);
+    DWORD code = 1;
+    if (WaitForSingleObject(info.hProcess, 10000) == WAIT_OBJECT_0)
+    {
+        GetExitCodeProcess(info.hProcess, &code);
+    }
+    CloseHandle(info.hProcess);
+    return code == 0;
 }
 
 std::optional<DWORD> CHostProcess::Wait(std::chrono::milliseconds limit)

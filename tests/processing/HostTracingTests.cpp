@@ -243,8 +243,11 @@ TEST(HostTracing, TraceFileOfTheSimulatedBuildNestsEveryChunkInItsPass)
         ASSERT_TRUE(host.Interrupt());
         ASSERT_EQ(host.Wait(10s), std::optional<DWORD>(0)) << host.Output();
     }
-    std::ifstream in(file);
-    const nlohmann::json trace = nlohmann::json::parse(in);  // throws on invalid JSON
+    nlohmann::json trace;
+    {
+        std::ifstream in(file);
+        trace = nlohmann::json::parse(in); // throws on invalid JSON
+    }
     std::map<std::int64_t, std::vector<std::string>> stacks; // open slices per thread
     const std::map<std::string, std::string> parents{{"Loop", "WDM thread"},
                                                      {"Creating instance", "Loop"},
