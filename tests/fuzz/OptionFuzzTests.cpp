@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -22,6 +23,10 @@
 
 namespace
 {
+
+// The recorder replaces all twelve entries of the table. An operation added to it must be recorded
+// before random vectors may reach it, or a vector could start it for real.
+static_assert(sizeof(FrontOperations) == 12 * sizeof(std::function<void()>));
 
 constexpr int kVectorsPerSeed = 5000;
 constexpr std::size_t kMaxElements = 12;
