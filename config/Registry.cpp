@@ -15,6 +15,11 @@ void ThrowOnFailure(LSTATUS status, const char* message)
 
 constexpr const char* kOpenFailed = "Cannot open from registry.";
 constexpr const char* kReadStringFailed = "Cannot read string from registry";
+constexpr const char* kReadDwordFailed = "Cannot read DWORD from registry.";
+
+// Only REG_SZ: without RRF_NOEXPAND a REG_EXPAND_SZ would pass as expanded text (and one stored without
+// a terminator expands whatever follows its data).
+constexpr DWORD kStringOnly = RRF_RT_REG_SZ | RRF_NOEXPAND;
 
 } // namespace
 
@@ -56,13 +61,13 @@ CRegistry CRegistry::Create(const CRegistry& parent, const std::wstring& subkey)
 std::wstring CRegistry::ReadString(const std::wstring& name) const
 {
     DWORD size = 0;
-    ThrowOnFailure(platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr,
+    ThrowOnFailure(platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), kStringOnly, nullptr,
                                                 nullptr, &size),
                    kReadStringFailed);
 
     // One spare character so that a buffer exists even for a value of 0 bytes.
     std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
-    ThrowOnFailure(platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), RRF_RT_REG_SZ, nullptr,
+    ThrowOnFailure(platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), kStringOnly, nullptr,
                                                 text.data(), &size),
                    kReadStringFailed);
 
@@ -80,7 +85,7 @@ std::wstring CRegistry::ReadString(const std::wstring& name) const
 std::optional<std::wstring> CRegistry::ReadOptionalString(const std::wstring& name) const
 {
     DWORD size = 0;
-    const LSTATUS status = platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), RRF_RT_REG_SZ,
+    const LSTATUS status = platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), kStringOnly,
                                                         nullptr, nullptr, &size);
     if (status == ERROR_FILE_NOT_FOUND)
     {
@@ -96,7 +101,12 @@ DWORD CRegistry::ReadDword(const std::wstring& name) const
     DWORD size = sizeof(value);
     ThrowOnFailure(platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), RRF_RT_REG_DWORD, nullptr,
                                                 &value, &size),
-                   "Cannot read DWORD from registry.");
+                   kReadDwordFailed);
+    // RegGetValueW hands out a REG_DWORD of fewer than four bytes as it is stored; that is no number.
+    if (size != sizeof(value))
+    {
+        throw RegistryError(kReadDwordFailed, ERROR_DATATYPE_MISMATCH);
+    }
     return value;
 }
 

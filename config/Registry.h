@@ -39,12 +39,14 @@ public:
     static CRegistry Create(HKEY parent, const std::wstring& subkey);
     static CRegistry Create(const CRegistry& parent, const std::wstring& subkey);
 
-    // A REG_SZ value, with or without a stored terminator. "Cannot read string from registry"
+    // A REG_SZ value, with or without a stored terminator; REG_EXPAND_SZ and every other type fail with
+    // the platform's type error. "Cannot read string from registry"
     std::wstring ReadString(const std::wstring& name) const;
     // Absent when the value does not exist; "Cannot found string from registry" when the presence
     // test fails otherwise, then as ReadString.
     std::optional<std::wstring> ReadOptionalString(const std::wstring& name) const;
-    // A REG_DWORD value. "Cannot read DWORD from registry."
+    // A REG_DWORD value of exactly four bytes (a shorter one fails with ERROR_DATATYPE_MISMATCH, a longer
+    // one with the platform's ERROR_MORE_DATA). "Cannot read DWORD from registry."
     DWORD ReadDword(const std::wstring& name) const;
     // Stores text as REG_SZ without a terminator (2 bytes per character). "Cannot write String to registry."
     void WriteString(const std::wstring& name, std::wstring_view text) const;
