@@ -30,7 +30,19 @@ std::string JsonEscape(const std::string& text)
             escaped += "\\t";
             break;
         default:
-            escaped += c;
+            if (static_cast<unsigned char>(c) < 0x20)
+            {
+                // Any other control character (NUL included) as \u00XX: JSON allows none raw, and
+                // the library refuses a request that holds one.
+                static const char kHex[] = "0123456789abcdef";
+                escaped += "\\u00";
+                escaped += kHex[(static_cast<unsigned char>(c) >> 4) & 0xF];
+                escaped += kHex[static_cast<unsigned char>(c) & 0xF];
+            }
+            else
+            {
+                escaped += c;
+            }
             break;
         }
     }

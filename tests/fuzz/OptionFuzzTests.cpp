@@ -303,7 +303,6 @@ TEST(OptionFuzz, MainRoutineEndsWithADefinedCodeAndMessage)
             ops.addResult = static_cast<int>(rng() % 3);
             ops.removeResult = static_cast<int>(rng() % 3);
             ops.registerResult = rng() % 4 != 0;
-            ops.unregisterResult = rng() % 4 != 0;
             ops.executeResult = rng() % 4 != 0;
             ops.processingResult = static_cast<int>(rng() % 2);
             SetRebootPrompt(true);

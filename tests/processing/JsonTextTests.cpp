@@ -8,8 +8,8 @@
 TEST(JsonText, EscapesQuoteBackslashAndTheFiveNamedControls)
 {
     EXPECT_EQ(JsonEscape("a\"b\\c\b\f\n\r\td"), "a\\\"b\\\\c\\b\\f\\n\\r\\td");
-    // Other control bytes and UTF-8 sequences pass unchanged.
-    EXPECT_EQ(JsonEscape(std::string("\x01\x1f\xc3\xa9", 4)), std::string("\x01\x1f\xc3\xa9", 4));
+    // Other control bytes as \u00XX (JSON allows none raw); UTF-8 sequences pass unchanged.
+    EXPECT_EQ(JsonEscape(std::string("\x00\x01\x1f\xc3\xa9", 5)), "\\u0000\\u0001\\u001f\xc3\xa9");
 }
 
 TEST(JsonText, AccountSetupAndProcessorNameRequests)
