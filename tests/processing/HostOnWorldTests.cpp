@@ -36,6 +36,11 @@ std::wstring InstanceKey(const std::wstring& id)
     return key;
 }
 
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
 std::wstring InstanceIdOf(const std::wstring& deviceId)
 {
     std::wstring id = deviceId;
@@ -212,7 +217,7 @@ TEST_P(HostRemovals, DevicesComeAndGoWhileStreaming)
 
     // Arrival during the run: its instance, its storage directory, its audio.
     const std::wstring added = simulation::AddDevice();
-    const std::string addedId(InstanceIdOf(added).begin(), InstanceIdOf(added).end());
+    const std::string addedId = Narrow(InstanceIdOf(added));
     ASSERT_TRUE(Streams({added}, 50)) << host->Output();
     EXPECT_TRUE(host->OutputContains("Instance added: " + addedId));
     EXPECT_TRUE(std::filesystem::is_directory(kStorageRoot / InstanceIdOf(added)));
@@ -234,7 +239,7 @@ TEST_P(HostRemovals, DevicesComeAndGoWhileStreaming)
 
     // A surprise removal: a handful of failed transfers at most, then the instance goes too.
     const std::wstring surprised = simulation::AddDevice();
-    const std::string surprisedId(InstanceIdOf(surprised).begin(), InstanceIdOf(surprised).end());
+    const std::string surprisedId = Narrow(InstanceIdOf(surprised));
     ASSERT_TRUE(Streams({surprised}, 50)) << host->Output();
     const uint32_t failedBefore = simulation::Totals().failedTransfers;
     EXPECT_EQ(simulation::RequestRemoval(surprised, simulation::RemovalKind::Surprise),
@@ -294,12 +299,15 @@ TEST_F(HostOnWorld, ConfigurationChangesApplyLive)
     EXPECT_EQ(ReadString(render3 + L"\\#WaveRender\\Device Parameters", L"FriendlyName"),
               std::optional<std::wstring>(L"Studio \"A\""));
 
-    // Ports while streaming: the server answers, then moves.
+    // Ports while streaming: the server answers, then moves. (Name is read first and is required: a key
+    // without it gives ports 0.)
+    SetString(InstanceKey(ids[1]), L"Name", L"Booth");
     const DWORD port1 = reflib_test::FreePort();
     SetDword(InstanceKey(ids[1]), L"HttpPort", port1);
     ASSERT_TRUE(WaitUntil(
         [&] { return reflib_test::HttpRequest(static_cast<uint16_t>(port1), "GET", "/status").connected; },
-        5s));
+        5s))
+        << host->Output();
     const std::string secret = "q\"b\\n\nx";
     SetString(InstanceKey(ids[1]), L"AdminPassword", MakeEnvelopeW(secret));
     const reflib_test::CCredentials admin{"admin", secret};
