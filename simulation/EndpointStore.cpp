@@ -207,12 +207,6 @@ private:
 class CDeviceEnumerator final : public CComObject<IMMDeviceEnumerator>
 {
 public:
-    ~CDeviceEnumerator() override
-    {
-        for (IMMNotificationClient* client : m_clients)
-            client->Release();
-    }
-
     HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD mask,
                                                  IMMDeviceCollection** devices) override
     {
@@ -263,8 +257,8 @@ public:
     {
         if (!client)
             return E_POINTER;
+        // No reference is taken: the client keeps itself alive while it is registered.
         std::lock_guard lock(m_mutex);
-        client->AddRef();
         m_clients.push_back(client);
         return S_OK;
     }
@@ -272,22 +266,17 @@ public:
     {
         if (!client)
             return E_POINTER;
-        IMMNotificationClient* found = nullptr;
-        {
-            std::lock_guard lock(m_mutex);
-            const auto it = std::find(m_clients.begin(), m_clients.end(), client);
-            if (it == m_clients.end())
-                return E_NOTFOUND;
-            found = *it;
-            m_clients.erase(it);
-        }
-        found->Release();
+        std::lock_guard lock(m_mutex);
+        const auto it = std::find(m_clients.begin(), m_clients.end(), client);
+        if (it == m_clients.end())
+            return E_NOTFOUND;
+        m_clients.erase(it);
         return S_OK;
     }
 
 private:
     std::mutex m_mutex;
-    std::vector<IMMNotificationClient*> m_clients; // each holds one reference
+    std::vector<IMMNotificationClient*> m_clients; // registered, not referenced
 };
 
 } // namespace

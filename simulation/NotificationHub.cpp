@@ -1,5 +1,6 @@
 #include "simulation/NotificationHub.h"
 
+#include "simulation/ChannelIo.h"
 #include "simulation/DeviceNames.h"
 #include "simulation/DeviceRecord.h"
 #include "simulation/WorldOptions.h"
@@ -218,8 +219,34 @@ CONFIGRET CNotificationHub::Unregister(HCMNOTIFICATION notification)
 
 void CNotificationHub::RememberHandle(HANDLE handle, const std::wstring& instanceId)
 {
+    CChannelIo::Observe(handle, instanceId);
     std::lock_guard lock(m_mutex);
     m_handles[handle] = instanceId;
+    EnsureThreads();
+}
+
+void CNotificationHub::ArmFaults(const std::vector<DeviceRecord>& devices)
+{
+    for (const auto& d : devices)
+    {
+        const auto seen = m_faultsSeen.find(d.instanceId);
+        if (seen == m_faultsSeen.end())
+        {
+            // Requests made before this process knew the device are not carried out.
+            m_faultsSeen.emplace(d.instanceId, std::make_pair(d.failReadSeq, d.failWriteSeq));
+            continue;
+        }
+        if (seen->second.first != d.failReadSeq)
+        {
+            seen->second.first = d.failReadSeq;
+            CChannelIo::Arm(d.instanceId, true, d.failReadCode);
+        }
+        if (seen->second.second != d.failWriteSeq)
+        {
+            seen->second.second = d.failWriteSeq;
+            CChannelIo::Arm(d.instanceId, false, d.failWriteCode);
+        }
+    }
 }
 
 void CNotificationHub::Wake()
@@ -458,6 +485,8 @@ void CNotificationHub::DeliverAll()
         PostInterfaceChanges(regs, devices, true, nullptr);
     }
     PostInterfaceChanges(regs, devices, false, nullptr);
+    ArmFaults(devices);
+    CChannelIo::Publish();
 }
 
 void CNotificationHub::Run()

@@ -412,6 +412,13 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
     {
         if (Failed(L"DIF_REMOVE"))
             return FALSE;
+        // The removal's scope comes from the class-install parameters (SP_REMOVEDEVICE_PARAMS set with
+        // SetupDiSetClassInstallParamsW); without them the request is not valid.
+        if (copy.classInstallFunction != DIF_REMOVE || copy.removeScope != DI_REMOVEDEVICE_GLOBAL)
+        {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
         const auto record = store::Find(copy.instanceId);
         if (!record || record->state == DeviceState::Removed)
         {

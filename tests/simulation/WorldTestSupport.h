@@ -3,6 +3,7 @@
 // notification recorder, and bounded waiting.
 #include "driver/DeviceApi.h"
 #include "simulation/DeviceNames.h"
+#include "platform/SystemApi.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -73,8 +74,9 @@ public:
         OVERLAPPED ov{};
         ov.hEvent = m_event;
         ::ResetEvent(m_event);
-        const BOOL started = write ? ::WriteFile(m_handle, buffer, size, nullptr, &ov)
-                                   : ::ReadFile(m_handle, buffer, size, nullptr, &ov);
+        // Through the system call table, as the program transfers (the world sees these requests).
+        const BOOL started = write ? platform::Api().WriteFile(m_handle, buffer, size, nullptr, &ov)
+                                   : platform::Api().ReadFile(m_handle, buffer, size, nullptr, &ov);
         if (!started && ::GetLastError() != ERROR_IO_PENDING)
         {
             if (error)
@@ -82,7 +84,7 @@ public:
             return -1;
         }
         DWORD bytes = 0;
-        if (!::GetOverlappedResult(m_handle, &ov, &bytes, TRUE))
+        if (!platform::Api().GetOverlappedResult(m_handle, &ov, &bytes, TRUE))
         {
             if (error)
                 *error = ::GetLastError();
