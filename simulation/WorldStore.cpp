@@ -156,14 +156,20 @@ DeviceRecord ReadDevice(const CKey& key)
     DeviceRecord r;
     r.instanceId = key.String(L"InstanceId").value_or(L"");
     r.state = static_cast<DeviceState>(key.Dword(L"State"));
-    r.hardwareIds = key.MultiString(L"HardwareId");
-    r.setupClass = key.String(L"SetupClass").value_or(L"");
-    r.captureEndpoint = key.String(L"CaptureEndpoint").value_or(L"");
-    r.renderEndpoint = key.String(L"RenderEndpoint").value_or(L"");
+    r.index = key.Dword(L"Index");
     const auto events = key.Raw(L"HandleEvents", RRF_RT_REG_BINARY);
     r.handleEvents.resize(events.size() / sizeof(DWORD));
     std::copy_n(events.data(), r.handleEvents.size() * sizeof(DWORD),
                 reinterpret_cast<BYTE*>(r.handleEvents.data()));
+    if (r.state == DeviceState::Removed)
+    {
+        // A removed device is kept for its last handle events and its figures only.
+        return r;
+    }
+    r.hardwareIds = key.MultiString(L"HardwareId");
+    r.setupClass = key.String(L"SetupClass").value_or(L"");
+    r.captureEndpoint = key.String(L"CaptureEndpoint").value_or(L"");
+    r.renderEndpoint = key.String(L"RenderEndpoint").value_or(L"");
     r.vetoedQuery = key.Dword(L"VetoedQuery");
     r.removeRequestKind = key.Dword(L"RemoveRequestKind");
     r.removeRequestSeq = key.Dword(L"RemoveRequestSeq");
@@ -179,7 +185,6 @@ DeviceRecord ReadDevice(const CKey& key)
     r.failReadCode = key.Dword(L"FailReadCode");
     r.failWriteSeq = key.Dword(L"FailWriteSeq");
     r.failWriteCode = key.Dword(L"FailWriteCode");
-    r.index = key.Dword(L"Index");
     return r;
 }
 
@@ -288,6 +293,7 @@ bool RegisterDevice(const std::wstring& id, const std::vector<std::wstring>& har
     for (const auto& e : endpoints)
     {
         CKey ep(L"Endpoints\\" + e.id, true);
+        ep.SetString(L"Id", e.id);
         ep.SetString(L"Device", id);
         ep.SetDword(L"Flow", e.flow);
         ep.SetDword(L"State", 1); // DEVICE_STATE_ACTIVE
@@ -552,20 +558,19 @@ std::vector<EndpointRecord> Endpoints()
 std::optional<EndpointRecord> FindEndpoint(const std::wstring& endpointId)
 {
     if (endpointId.empty() || endpointId.find(L'\\') != std::wstring::npos)
-        return std::nullopt;
-    CWorldLock lock;
-    // Registry key names ignore letter case, endpoint ids do not: check the stored spelling.
-    CKey endpoints(L"Endpoints", false);
-    for (const auto& name : endpoints.SubKeys())
     {
-        if (name == endpointId)
-        {
-            CKey key(L"Endpoints\\" + name, false);
-            return EndpointRecord{name, key.String(L"Device").value_or(L""), key.Dword(L"Flow"),
-                                  key.Dword(L"State")};
-        }
+        return std::nullopt;
     }
-    return std::nullopt;
+    // One lookup: registry key names ignore letter case, endpoint ids do not, so the spelling stored
+    // in the key decides.
+    CWorldLock lock;
+    CKey key(L"Endpoints\\" + endpointId, false);
+    if (!key || key.String(L"Id").value_or(L"") != endpointId)
+    {
+        return std::nullopt;
+    }
+    return EndpointRecord{endpointId, key.String(L"Device").value_or(L""), key.Dword(L"Flow"),
+                          key.Dword(L"State")};
 }
 
 bool SetEndpointState(const std::wstring& endpointId, DWORD state)
