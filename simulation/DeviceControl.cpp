@@ -1,5 +1,6 @@
 #include "simulation/DeviceControl.h"
 
+#include "simulation/ChannelIo.h"
 #include "simulation/DeviceNames.h"
 #include "simulation/DeviceWorld.h"
 #include "simulation/NotificationHub.h"
@@ -176,6 +177,11 @@ bool RequestFailedTransfer(const std::wstring& instanceId, const wchar_t* code, 
     if (!device || error == ERROR_SUCCESS || error == ERROR_IO_PENDING)
     {
         return false;
+    }
+    // The holder is in this process: armed at once. Else the holder's process arms it.
+    if (CChannelIo::Arm(device->instanceId, code == values::kFailReadCode, error))
+    {
+        return true;
     }
     {
         CWorldLock lock;
