@@ -64,7 +64,9 @@ public:
                 [&](DeviceInfoSet& set) -> BOOL
                 {
                     if (const DeviceInfoElement* e = Element(set, device))
+                    {
                         copy = *e;
+                    }
                     return copy.has_value();
                 });
         return copy;

@@ -33,7 +33,9 @@ bool Failed(const wchar_t* function)
 {
     const DWORD error = InstallFailure(function);
     if (error == 0)
+    {
         return false;
+    }
     ::SetLastError(error);
     return true;
 }
@@ -60,7 +62,9 @@ std::vector<std::wstring> ParseMultiString(const wchar_t* p, size_t count)
     {
         size_t end = i;
         while (end < count && p[end] != L'\0')
+        {
             ++end;
+        }
         out.emplace_back(p + i, end - i);
         i = end + 1;
     }
@@ -74,7 +78,9 @@ BOOL ReturnProperty(DEVPROPTYPE valueType, const std::wstring& value, DEVPROPTYP
     const DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
     *type = valueType;
     if (required)
+    {
         *required = bytes;
+    }
     if (size < bytes)
     {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -89,7 +95,9 @@ BOOL ReturnProperty(DEVPROPTYPE valueType, const std::wstring& value, DEVPROPTYP
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND, DWORD flags)
 {
     if (Failed(L"SetupDiGetClassDevsW"))
+    {
         return INVALID_HANDLE_VALUE;
+    }
     const bool allClasses = (flags & DIGCF_ALLCLASSES) != 0;
     if (!classGuid && !allClasses)
     {
@@ -106,24 +114,36 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
     for (const auto& d : store::Devices())
     {
         if (d.state == DeviceState::Removed)
+        {
             continue;
+        }
         if (flags & DIGCF_DEVICEINTERFACE)
         {
             // Only started devices expose the interface.
             if (!InterfacePresent(d.state) || (!allClasses && !IsEqualGUID(*classGuid, kInterfaceClass)))
+            {
                 continue;
+            }
             if (!filter.empty() && !EqualNoCase(filter, d.instanceId))
+            {
                 continue;
+            }
         }
         else
         {
             if (!allClasses && !IsEqualGUID(*classGuid, GuidFromText(d.setupClass)))
+            {
                 continue;
+            }
             if ((flags & DIGCF_PRESENT) && d.state != DeviceState::Started)
+            {
                 continue;
+            }
             if (!filter.empty() && !EqualNoCase(filter, d.instanceId) &&
                 !EqualNoCase(filter + L"\\", d.instanceId.substr(0, filter.size() + 1)))
+            {
                 continue;
+            }
         }
         DeviceInfoElement e;
         e.instanceId = d.instanceId;
@@ -166,12 +186,16 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO handle, PSP_DEVINFO_DATA device, 
                                                                const DeviceInfoElement* e =
                                                                    CDeviceInfoSets::Element(set, device);
                                                                if (!e)
+                                                               {
                                                                    return FALSE;
+                                                               }
                                                                instanceId = e->instanceId;
                                                                return TRUE;
                                                            });
     if (!valid)
+    {
         return FALSE;
+    }
     if (flags != 0)
     {
         ::SetLastError(ERROR_INVALID_FLAGS);
@@ -183,7 +207,9 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO handle, PSP_DEVINFO_DATA device, 
         return FALSE;
     }
     if (Failed(L"SetupDiGetDevicePropertyW"))
+    {
         return FALSE;
+    }
     const auto record = store::Find(instanceId);
     if (!record || record->state == DeviceState::Removed)
     {
@@ -199,18 +225,24 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO handle, PSP_DEVINFO_DATA device, 
         return ReturnProperty(DEVPROP_TYPE_STRING_LIST, list, type, buffer, size, required);
     }
     if (SameKey(*key, kDeviceInstanceId))
+    {
         return ReturnProperty(DEVPROP_TYPE_STRING, record->instanceId + L'\0', type, buffer, size, required);
+    }
     if (SameKey(*key, kDeviceHardwareIds) && !record->hardwareIds.empty())
     {
         std::wstring list;
         for (const auto& id : record->hardwareIds)
+        {
             list += id + L'\0';
+        }
         list += L'\0';
         return ReturnProperty(DEVPROP_TYPE_STRING_LIST, list, type, buffer, size, required);
     }
     *type = DEVPROP_TYPE_EMPTY;
     if (required)
+    {
         *required = 0;
+    }
     ::SetLastError(ERROR_NOT_FOUND);
     return FALSE;
 }
@@ -219,18 +251,24 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO handle, PSP_DEVINFO_DATA device
                                         PDWORD required)
 {
     if (Failed(L"SetupDiGetDeviceInstanceIdW"))
+    {
         return FALSE;
+    }
     return CDeviceInfoSets::Instance().WithSet(handle,
                                                [&](DeviceInfoSet& set) -> BOOL
                                                {
                                                    const DeviceInfoElement* e =
                                                        CDeviceInfoSets::Element(set, device);
                                                    if (!e)
+                                                   {
                                                        return FALSE;
+                                                   }
                                                    const DWORD needed =
                                                        static_cast<DWORD>(e->instanceId.size() + 1);
                                                    if (required)
+                                                   {
                                                        *required = needed;
+                                                   }
                                                    if (!id && size != 0)
                                                    {
                                                        ::SetLastError(ERROR_INVALID_USER_BUFFER);
@@ -266,9 +304,13 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
         return FALSE;
     }
     if (Failed(L"SetupDiGetINFClassW"))
+    {
         return FALSE;
+    }
     if (::GetFileAttributesW(infName) == INVALID_FILE_ATTRIBUTES)
+    {
         return FALSE; // the last error of the lookup (file or path not found)
+    }
     wchar_t name[64] = {};
     wchar_t guid[64] = {};
     ::GetPrivateProfileStringW(L"Version", L"Class", L"", name, 64, infName);
@@ -280,7 +322,9 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
     }
     const DWORD needed = static_cast<DWORD>(wcslen(name) + 1);
     if (required)
+    {
         *required = needed;
+    }
     if (!className || size < needed)
     {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -293,7 +337,9 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND)
 {
     if (Failed(L"SetupDiCreateDeviceInfoList"))
+    {
         return INVALID_HANDLE_VALUE;
+    }
     DeviceInfoSet set;
     if (classGuid)
     {
@@ -332,13 +378,17 @@ BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO handle, PCWSTR name, const GUID* c
                 return FALSE;
             }
             if (Failed(L"SetupDiCreateDeviceInfoW"))
+            {
                 return FALSE;
+            }
             DeviceInfoElement e;
             e.instanceId = store::ReserveInstanceId(name);
             e.classGuid = *classGuid;
             set.elements.push_back(std::move(e));
             if (device)
+            {
                 CDeviceInfoSets::Describe(set, set.elements.size() - 1, *device);
+            }
             return TRUE;
         });
 }
@@ -352,20 +402,26 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO handle, PSP_DEVINFO_DATA 
         {
             DeviceInfoElement* e = CDeviceInfoSets::Element(set, device);
             if (!e)
+            {
                 return FALSE;
+            }
             if (!buffer && size != 0)
             {
                 ::SetLastError(ERROR_INVALID_PARAMETER);
                 return FALSE;
             }
             if (Failed(L"SetupDiSetDeviceRegistryPropertyW"))
+            {
                 return FALSE;
+            }
             if (property == SPDRP_HARDWAREID)
             {
                 e->hardwareIds =
                     ParseMultiString(reinterpret_cast<const wchar_t*>(buffer), size / sizeof(wchar_t));
                 if (e->registered)
+                {
                     store::SetHardwareIds(e->instanceId, e->hardwareIds);
+                }
             }
             return TRUE;
         });
@@ -375,7 +431,9 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
 {
     const std::optional<DeviceInfoElement> element = CDeviceInfoSets::Instance().CopyElement(handle, device);
     if (!element)
+    {
         return FALSE;
+    }
     const DeviceInfoElement& copy = *element;
 
     auto update = [&](auto change)
@@ -385,7 +443,9 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
                                             {
                                                 if (DeviceInfoElement* e =
                                                         CDeviceInfoSets::Element(set, device))
+                                                {
                                                     change(*e);
+                                                }
                                                 return TRUE;
                                             });
     };
@@ -398,7 +458,9 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
             return FALSE;
         }
         if (Failed(L"DIF_REGISTERDEVICE"))
+        {
             return FALSE;
+        }
         if (!store::RegisterDevice(copy.instanceId, copy.hardwareIds, GuidText(copy.classGuid)))
         {
             ::SetLastError(ERROR_DEVINST_ALREADY_EXISTS);
@@ -411,7 +473,9 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
     if (function == DIF_REMOVE)
     {
         if (Failed(L"DIF_REMOVE"))
+        {
             return FALSE;
+        }
         // The removal's scope comes from the class-install parameters (SP_REMOVEDEVICE_PARAMS set with
         // SetupDiSetClassInstallParamsW); without them the request is not valid.
         if (copy.classInstallFunction != DIF_REMOVE || copy.removeScope != DI_REMOVEDEVICE_GLOBAL)
@@ -441,10 +505,14 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
             }
             // A device in use that refuses to go is removed at the next reboot, as the system does.
             if (outcome != RemovalOutcome::Removed)
+            {
                 flags |= DI_NEEDREBOOT;
+            }
         }
         if (InstallReboot(L"DIF_REMOVE"))
+        {
             flags |= DI_NEEDRESTART;
+        }
         update([&](DeviceInfoElement& e) { e.installFlags |= flags; });
         return TRUE;
     }
@@ -465,7 +533,9 @@ BOOL WINAPI SetupDiGetDeviceInfoListDetailW(HDEVINFO handle, PSP_DEVINFO_LIST_DE
                                                        return FALSE;
                                                    }
                                                    if (Failed(L"SetupDiGetDeviceInfoListDetailW"))
+                                                   {
                                                        return FALSE;
+                                                   }
                                                    detail->ClassGuid = set.hasClass ? set.classGuid : GUID{};
                                                    detail->RemoteMachineHandle = nullptr;
                                                    detail->RemoteMachineName[0] = L'\0';
@@ -482,9 +552,13 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO handle, PSP_DEVINFO_DATA devi
         {
             DeviceInfoElement* e = CDeviceInfoSets::Element(set, device);
             if (!e)
+            {
                 return FALSE;
+            }
             if (Failed(L"SetupDiSetClassInstallParamsW"))
+            {
                 return FALSE;
+            }
             if (!params)
             {
                 e->classInstallFunction = 0;
@@ -526,7 +600,9 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO handle, PSP_DEVINFO_DATA dev
             {
                 const DeviceInfoElement* e = CDeviceInfoSets::Element(set, device);
                 if (!e)
+                {
                     return FALSE;
+                }
                 flags = e->installFlags;
             }
             *params = SP_DEVINSTALL_PARAMS_W{};

@@ -36,12 +36,16 @@ public:
                                        nullptr, &m_key, nullptr)
                    : ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WRITE, &m_key);
         if (status != ERROR_SUCCESS)
+        {
             m_key = nullptr;
+        }
     }
     ~CKey()
     {
         if (m_key)
+        {
             ::RegCloseKey(m_key);
+        }
     }
     CKey(const CKey&) = delete;
     CKey& operator=(const CKey&) = delete;
@@ -54,23 +58,31 @@ public:
         DWORD size = sizeof(value);
         if (!m_key ||
             ::RegGetValueW(m_key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+        {
             return fallback;
+        }
         return value;
     }
     void SetDword(const wchar_t* name, DWORD value) const
     {
         if (m_key)
+        {
             ::RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+        }
     }
     std::vector<BYTE> Raw(const wchar_t* name, DWORD flags) const
     {
         DWORD size = 0;
         if (!m_key || ::RegGetValueW(m_key, nullptr, name, flags, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        {
             return {};
+        }
         std::vector<BYTE> data(size + sizeof(wchar_t) * 2);
         size = static_cast<DWORD>(data.size());
         if (::RegGetValueW(m_key, nullptr, name, flags, nullptr, data.data(), &size) != ERROR_SUCCESS)
+        {
             return {};
+        }
         data.resize(size);
         return data;
     }
@@ -79,19 +91,25 @@ public:
         DWORD size = 0;
         if (!m_key ||
             ::RegGetValueW(m_key, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        {
             return std::nullopt;
+        }
         std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
         size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
         if (::RegGetValueW(m_key, nullptr, name, RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS)
+        {
             return std::nullopt;
+        }
         text.resize(wcslen(text.c_str()));
         return text;
     }
     void SetString(const wchar_t* name, const std::wstring& value) const
     {
         if (m_key)
+        {
             ::RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        }
     }
     std::vector<std::wstring> MultiString(const wchar_t* name) const
     {
@@ -112,11 +130,15 @@ public:
     {
         std::wstring block;
         for (const auto& v : values)
+        {
             block += v + L'\0';
+        }
         block += L'\0';
         if (m_key)
+        {
             ::RegSetValueExW(m_key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(block.data()),
                              static_cast<DWORD>(block.size() * sizeof(wchar_t)));
+        }
     }
     std::vector<std::wstring> SubKeys() const
     {
@@ -126,7 +148,9 @@ public:
             wchar_t name[256];
             DWORD length = 256;
             if (::RegEnumKeyExW(m_key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            {
                 break;
+            }
             names.emplace_back(name, length);
         }
         return names;
@@ -145,7 +169,9 @@ std::wstring NewGuidText()
 {
     GUID guid{};
     if (FAILED(::CoCreateGuid(&guid)))
+    {
         throw std::runtime_error("CoCreateGuid failed");
+    }
     wchar_t text[64];
     ::StringFromGUID2(guid, text, 64);
     return ToLower(text);
@@ -195,7 +221,9 @@ CWorldLock::CWorldLock()
     const DWORD result = ::WaitForSingleObject(LockHandle(), INFINITE);
     // WAIT_ABANDONED: a process died holding it; the store is still consistent value by value.
     if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED)
+    {
         throw std::runtime_error("device world lock failed");
+    }
 }
 
 CWorldLock::~CWorldLock()
@@ -236,7 +264,9 @@ std::vector<DeviceRecord> Devices()
     {
         CKey key(L"Devices\\" + name, false);
         if (key)
+        {
             out.push_back(ReadDevice(key));
+        }
     }
     std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.index < b.index; });
     return out;
@@ -245,11 +275,15 @@ std::vector<DeviceRecord> Devices()
 std::optional<DeviceRecord> Find(const std::wstring& instanceId)
 {
     if (instanceId.empty() || instanceId.size() > 200)
+    {
         return std::nullopt;
+    }
     CWorldLock lock;
     CKey key(DeviceKey(instanceId), false);
     if (!key)
+    {
         return std::nullopt;
+    }
     return ReadDevice(key);
 }
 
@@ -260,7 +294,9 @@ std::wstring ReserveInstanceId(const std::wstring& enumeratorName)
     DWORD index = root.Dword(L"NextIndex");
     std::wstring id = InstanceIdForIndex(enumeratorName, index);
     while (CKey(DeviceKey(id), false))
+    {
         id = InstanceIdForIndex(enumeratorName, ++index);
+    }
     root.SetDword(L"NextIndex", index + 1);
     return id;
 }
@@ -270,12 +306,16 @@ bool RegisterDevice(const std::wstring& id, const std::vector<std::wstring>& har
 {
     CWorldLock lock;
     if (CKey(DeviceKey(id), false))
+    {
         return false;
+    }
     const std::wstring capture = CaptureEndpointId(NewGuidText());
     const std::wstring render = RenderEndpointId(NewGuidText());
     CKey key(DeviceKey(id), true);
     if (!key)
+    {
         throw std::runtime_error("cannot create the device record");
+    }
     const size_t digits = id.find_last_of(L'\\');
     key.SetString(L"InstanceId", id);
     key.SetDword(L"Index", static_cast<DWORD>(std::wcstoul(id.c_str() + digits + 1, nullptr, 10)));
@@ -324,7 +364,9 @@ bool SetState(const std::wstring& instanceId, DeviceState state)
     CWorldLock lock;
     CKey key(DeviceKey(instanceId), false);
     if (!key)
+    {
         return false;
+    }
     key.SetDword(L"State", static_cast<DWORD>(state));
     return true;
 }
@@ -334,7 +376,9 @@ DWORD PostHandleEvents(const std::wstring& instanceId, const std::vector<DWORD>&
     CWorldLock lock;
     CKey key(DeviceKey(instanceId), false);
     if (!key)
+    {
         return 0;
+    }
     auto events = key.Raw(L"HandleEvents", RRF_RT_REG_BINARY);
     for (DWORD action : actions)
     {
@@ -358,7 +402,9 @@ DWORD RequestRemoval(const std::wstring& instanceId, DWORD kind)
     CWorldLock lock;
     CKey key(DeviceKey(instanceId), false);
     if (!key)
+    {
         return 0;
+    }
     const DWORD seq = key.Dword(L"RemoveRequestSeq") + 1;
     key.SetDword(L"RemoveRequestKind", kind);
     key.SetDword(L"RemoveRequestSeq", seq);
@@ -576,7 +622,9 @@ std::optional<EndpointRecord> FindEndpoint(const std::wstring& endpointId)
 bool SetEndpointState(const std::wstring& endpointId, DWORD state)
 {
     if (!FindEndpoint(endpointId))
+    {
         return false;
+    }
     CWorldLock lock;
     CKey key(L"Endpoints\\" + endpointId, false);
     key.SetDword(L"State", state);
@@ -586,7 +634,9 @@ bool SetEndpointState(const std::wstring& endpointId, DWORD state)
 std::optional<std::wstring> EndpointProperty(const std::wstring& endpointId, const std::wstring& keyText)
 {
     if (!FindEndpoint(endpointId))
+    {
         return std::nullopt;
+    }
     CKey key(L"Endpoints\\" + endpointId, false);
     return key.String(keyText.c_str());
 }
@@ -595,7 +645,9 @@ bool SetEndpointProperty(const std::wstring& endpointId, const std::wstring& key
                          const std::wstring& value)
 {
     if (!FindEndpoint(endpointId))
+    {
         return false;
+    }
     CWorldLock lock;
     CKey key(L"Endpoints\\" + endpointId, false);
     key.SetString(keyText.c_str(), value);
@@ -606,7 +658,9 @@ std::vector<std::pair<std::wstring, std::wstring>> EndpointProperties(const std:
 {
     std::vector<std::pair<std::wstring, std::wstring>> out;
     if (!FindEndpoint(endpointId))
+    {
         return out;
+    }
     CKey key(L"Endpoints\\" + endpointId, false);
     for (DWORD i = 0;; ++i)
     {
@@ -614,9 +668,13 @@ std::vector<std::pair<std::wstring, std::wstring>> EndpointProperties(const std:
         DWORD length = 256;
         DWORD type = 0;
         if (::RegEnumValueW(key.Get(), i, name, &length, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
+        {
             break;
+        }
         if (type == REG_SZ && name[0] == L'{')
+        {
             out.emplace_back(name, key.String(name).value_or(L""));
+        }
     }
     return out;
 }
@@ -644,7 +702,9 @@ void ArmWorldKeyWatch(HKEY& root, HANDLE changed)
 {
     if (!root && ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWorldKey, 0, nullptr, 0, KEY_NOTIFY | KEY_READ,
                                    nullptr, &root, nullptr) != ERROR_SUCCESS)
+    {
         root = nullptr;
+    }
     if (root && ::RegNotifyChangeKeyValue(root, FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
                                           changed, TRUE) != ERROR_SUCCESS)
     {

@@ -207,7 +207,9 @@ TEST(ChannelTransformTest, TheExpectedTransformIsPluggable)
     {
         ASSERT_TRUE(host.Cycle(out, in));
         for (size_t i = 0; i < in.size(); ++i)
+        {
             out[i] = k < 3 ? -in[i] : in[i]; // processed right, then not processed at all
+        }
     }
     ASSERT_TRUE(WaitUntil([&] { return world.Statistics(id)->blocksRead == 6; }));
     EXPECT_EQ(world.Statistics(id)->mismatches, 2u);

@@ -45,12 +45,16 @@ public:
         if (m_process)
         {
             if (::WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT)
+            {
                 ::TerminateProcess(m_process, 99);
+            }
             ::WaitForSingleObject(m_process, 5000);
             ::CloseHandle(m_process);
         }
         if (m_null != INVALID_HANDLE_VALUE)
+        {
             ::CloseHandle(m_null);
+        }
     }
     CVdevProcess(const CVdevProcess&) = delete;
     CVdevProcess& operator=(const CVdevProcess&) = delete;
@@ -60,7 +64,9 @@ public:
     long Wait(DWORD ms = 20000)
     {
         if (!m_process || ::WaitForSingleObject(m_process, ms) != WAIT_OBJECT_0)
+        {
             return -1;
+        }
         DWORD code = 0;
         ::GetExitCodeProcess(m_process, &code);
         return static_cast<long>(code);

@@ -71,7 +71,9 @@ protected:
             wchar_t instance[260];
             EXPECT_TRUE(api.SetupDiGetDeviceInstanceIdW(set, &device, instance, 260, nullptr));
             if (!EqualNoCase(instance, id))
+            {
                 continue;
+            }
             SP_DEVINFO_LIST_DETAIL_DATA_W detail{};
             detail.cbSize = sizeof(detail);
             EXPECT_TRUE(api.SetupDiGetDeviceInfoListDetailW(set, &detail));
