@@ -63,9 +63,9 @@ public:
         WithSet(handle,
                 [&](DeviceInfoSet& set) -> BOOL
                 {
-                    if (const DeviceInfoElement* e = Element(set, device))
+                    if (const DeviceInfoElement* element = Element(set, device))
                     {
-                        copy = *e;
+                        copy = *element;
                     }
                     return copy.has_value();
                 });

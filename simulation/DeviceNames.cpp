@@ -14,9 +14,9 @@ constexpr std::wstring_view kControlSuffix = L"\\Control";
 std::wstring ToUpper(std::wstring_view text)
 {
     std::wstring out(text);
-    for (auto& c : out)
+    for (auto& character : out)
     {
-        c = static_cast<wchar_t>(std::towupper(c));
+        character = static_cast<wchar_t>(std::towupper(character));
     }
     return out;
 }
@@ -24,9 +24,9 @@ std::wstring ToUpper(std::wstring_view text)
 std::wstring ToLower(std::wstring_view text)
 {
     std::wstring out(text);
-    for (auto& c : out)
+    for (auto& character : out)
     {
-        c = static_cast<wchar_t>(std::towlower(c));
+        character = static_cast<wchar_t>(std::towlower(character));
     }
     return out;
 }
@@ -57,11 +57,11 @@ std::wstring InstanceIdForIndex(std::wstring_view name, unsigned index)
 std::wstring HashForm(std::wstring_view instanceId)
 {
     std::wstring out(instanceId);
-    for (auto& c : out)
+    for (auto& character : out)
     {
-        if (c == L'\\')
+        if (character == L'\\')
         {
-            c = L'#';
+            character = L'#';
         }
     }
     return out;
@@ -97,11 +97,11 @@ std::optional<std::wstring> InstanceFromLink(std::wstring_view link)
     {
         return std::nullopt;
     }
-    for (auto& c : id)
+    for (auto& character : id)
     {
-        if (c == L'#')
+        if (character == L'#')
         {
-            c = L'\\';
+            character = L'\\';
         }
     }
     return id;

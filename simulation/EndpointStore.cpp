@@ -70,14 +70,14 @@ HRESULT CopyString(const std::wstring& text, LPWSTR* out)
 }
 
 // The state the store reports: the configured one while the device is started, else not present.
-DWORD EffectiveState(const EndpointRecord& e)
+DWORD EffectiveState(const EndpointRecord& endpoint)
 {
-    const auto device = store::Find(e.device);
+    const auto device = store::Find(endpoint.device);
     if (!device || device->state != DeviceState::Started)
     {
         return DEVICE_STATE_NOTPRESENT;
     }
-    return e.state;
+    return endpoint.state;
 }
 
 class CPropertyStore final : public CComObject<IPropertyStore>
@@ -266,11 +266,12 @@ public:
             return E_INVALIDARG;
         }
         std::vector<std::wstring> ids;
-        for (const auto& e : store::Endpoints())
+        for (const auto& endpoint : store::Endpoints())
         {
-            if ((flow == eAll || e.flow == static_cast<DWORD>(flow)) && (EffectiveState(e) & mask))
+            if ((flow == eAll || endpoint.flow == static_cast<DWORD>(flow)) &&
+                (EffectiveState(endpoint) & mask))
             {
-                ids.push_back(e.id);
+                ids.push_back(endpoint.id);
             }
         }
         *devices = new CDeviceCollection(std::move(ids));
@@ -291,11 +292,11 @@ public:
         {
             return E_INVALIDARG;
         }
-        for (const auto& e : store::Endpoints())
+        for (const auto& endpoint : store::Endpoints())
         {
-            if (e.flow == static_cast<DWORD>(flow) && EffectiveState(e) == DEVICE_STATE_ACTIVE)
+            if (endpoint.flow == static_cast<DWORD>(flow) && EffectiveState(endpoint) == DEVICE_STATE_ACTIVE)
             {
-                *device = new CDevice(e.id);
+                *device = new CDevice(endpoint.id);
                 return S_OK;
             }
         }

@@ -30,10 +30,11 @@ CONFIGRET InterfaceList(const GUID* interfaceClass, const wchar_t* deviceId, ULO
     const auto devices = store::Devices();
     if (deviceId && *deviceId)
     {
-        const auto device =
-            std::find_if(devices.begin(), devices.end(),
-                         [&](const auto& d)
-                         { return EqualNoCase(d.instanceId, deviceId) && d.state != DeviceState::Removed; });
+        const auto device = std::find_if(devices.begin(), devices.end(),
+                                         [&](const auto& candidate) {
+                                             return EqualNoCase(candidate.instanceId, deviceId) &&
+                                                    candidate.state != DeviceState::Removed;
+                                         });
         if (device == devices.end())
         {
             return CR_NO_SUCH_DEVNODE;
@@ -41,17 +42,17 @@ CONFIGRET InterfaceList(const GUID* interfaceClass, const wchar_t* deviceId, ULO
     }
     if (IsEqualGUID(*interfaceClass, kInterfaceClass))
     {
-        for (const auto& d : devices)
+        for (const auto& device : devices)
         {
-            if (!InterfacePresent(d.state))
+            if (!InterfacePresent(device.state))
             {
                 continue;
             }
-            if (deviceId && *deviceId && !EqualNoCase(d.instanceId, deviceId))
+            if (deviceId && *deviceId && !EqualNoCase(device.instanceId, deviceId))
             {
                 continue;
             }
-            list += LinkForInstance(d.instanceId);
+            list += LinkForInstance(device.instanceId);
             list += L'\0';
         }
     }

@@ -86,13 +86,13 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND, LPCWSTR hardwareId, LPCWSTR
         return FALSE;
     }
     bool matched = false;
-    for (const auto& d : store::Devices())
+    for (const auto& device : store::Devices())
     {
-        if (d.state == DeviceState::Removed)
+        if (device.state == DeviceState::Removed)
         {
             continue;
         }
-        for (const auto& id : d.hardwareIds)
+        for (const auto& id : device.hardwareIds)
         {
             matched = matched || EqualNoCase(id, hardwareId);
         }

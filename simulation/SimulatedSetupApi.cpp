@@ -111,46 +111,46 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
         set.hasClass = true;
     }
     const std::wstring filter = enumerator ? enumerator : L"";
-    for (const auto& d : store::Devices())
+    for (const auto& device : store::Devices())
     {
-        if (d.state == DeviceState::Removed)
+        if (device.state == DeviceState::Removed)
         {
             continue;
         }
         if (flags & DIGCF_DEVICEINTERFACE)
         {
             // Only started devices expose the interface.
-            if (!InterfacePresent(d.state) || (!allClasses && !IsEqualGUID(*classGuid, kInterfaceClass)))
+            if (!InterfacePresent(device.state) || (!allClasses && !IsEqualGUID(*classGuid, kInterfaceClass)))
             {
                 continue;
             }
-            if (!filter.empty() && !EqualNoCase(filter, d.instanceId))
+            if (!filter.empty() && !EqualNoCase(filter, device.instanceId))
             {
                 continue;
             }
         }
         else
         {
-            if (!allClasses && !IsEqualGUID(*classGuid, GuidFromText(d.setupClass)))
+            if (!allClasses && !IsEqualGUID(*classGuid, GuidFromText(device.setupClass)))
             {
                 continue;
             }
-            if ((flags & DIGCF_PRESENT) && d.state != DeviceState::Started)
+            if ((flags & DIGCF_PRESENT) && device.state != DeviceState::Started)
             {
                 continue;
             }
-            if (!filter.empty() && !EqualNoCase(filter, d.instanceId) &&
-                !EqualNoCase(filter + L"\\", d.instanceId.substr(0, filter.size() + 1)))
+            if (!filter.empty() && !EqualNoCase(filter, device.instanceId) &&
+                !EqualNoCase(filter + L"\\", device.instanceId.substr(0, filter.size() + 1)))
             {
                 continue;
             }
         }
-        DeviceInfoElement e;
-        e.instanceId = d.instanceId;
-        e.classGuid = GuidFromText(d.setupClass);
-        e.hardwareIds = d.hardwareIds;
-        e.registered = true;
-        set.elements.push_back(std::move(e));
+        DeviceInfoElement element;
+        element.instanceId = device.instanceId;
+        element.classGuid = GuidFromText(device.setupClass);
+        element.hardwareIds = device.hardwareIds;
+        element.registered = true;
+        set.elements.push_back(std::move(element));
     }
     return CDeviceInfoSets::Instance().Add(std::move(set));
 }
@@ -183,13 +183,13 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO handle, PSP_DEVINFO_DATA device, 
     const BOOL valid = CDeviceInfoSets::Instance().WithSet(handle,
                                                            [&](DeviceInfoSet& set) -> BOOL
                                                            {
-                                                               const DeviceInfoElement* e =
+                                                               const DeviceInfoElement* element =
                                                                    CDeviceInfoSets::Element(set, device);
-                                                               if (!e)
+                                                               if (!element)
                                                                {
                                                                    return FALSE;
                                                                }
-                                                               instanceId = e->instanceId;
+                                                               instanceId = element->instanceId;
                                                                return TRUE;
                                                            });
     if (!valid)
@@ -254,35 +254,34 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO handle, PSP_DEVINFO_DATA device
     {
         return FALSE;
     }
-    return CDeviceInfoSets::Instance().WithSet(handle,
-                                               [&](DeviceInfoSet& set) -> BOOL
-                                               {
-                                                   const DeviceInfoElement* e =
-                                                       CDeviceInfoSets::Element(set, device);
-                                                   if (!e)
-                                                   {
-                                                       return FALSE;
-                                                   }
-                                                   const DWORD needed =
-                                                       static_cast<DWORD>(e->instanceId.size() + 1);
-                                                   if (required)
-                                                   {
-                                                       *required = needed;
-                                                   }
-                                                   if (!id && size != 0)
-                                                   {
-                                                       ::SetLastError(ERROR_INVALID_USER_BUFFER);
-                                                       return FALSE;
-                                                   }
-                                                   if (size < needed)
-                                                   {
-                                                       ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-                                                       return FALSE;
-                                                   }
-                                                   std::copy(e->instanceId.begin(), e->instanceId.end(), id);
-                                                   id[needed - 1] = L'\0';
-                                                   return TRUE;
-                                               });
+    return CDeviceInfoSets::Instance().WithSet(
+        handle,
+        [&](DeviceInfoSet& set) -> BOOL
+        {
+            const DeviceInfoElement* element = CDeviceInfoSets::Element(set, device);
+            if (!element)
+            {
+                return FALSE;
+            }
+            const DWORD needed = static_cast<DWORD>(element->instanceId.size() + 1);
+            if (required)
+            {
+                *required = needed;
+            }
+            if (!id && size != 0)
+            {
+                ::SetLastError(ERROR_INVALID_USER_BUFFER);
+                return FALSE;
+            }
+            if (size < needed)
+            {
+                ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return FALSE;
+            }
+            std::copy(element->instanceId.begin(), element->instanceId.end(), id);
+            id[needed - 1] = L'\0';
+            return TRUE;
+        });
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle)
@@ -381,10 +380,10 @@ BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO handle, PCWSTR name, const GUID* c
             {
                 return FALSE;
             }
-            DeviceInfoElement e;
-            e.instanceId = store::ReserveInstanceId(name);
-            e.classGuid = *classGuid;
-            set.elements.push_back(std::move(e));
+            DeviceInfoElement element;
+            element.instanceId = store::ReserveInstanceId(name);
+            element.classGuid = *classGuid;
+            set.elements.push_back(std::move(element));
             if (device)
             {
                 CDeviceInfoSets::Describe(set, set.elements.size() - 1, *device);
@@ -400,8 +399,8 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO handle, PSP_DEVINFO_DATA 
         handle,
         [&](DeviceInfoSet& set) -> BOOL
         {
-            DeviceInfoElement* e = CDeviceInfoSets::Element(set, device);
-            if (!e)
+            DeviceInfoElement* element = CDeviceInfoSets::Element(set, device);
+            if (!element)
             {
                 return FALSE;
             }
@@ -416,11 +415,11 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO handle, PSP_DEVINFO_DATA 
             }
             if (property == SPDRP_HARDWAREID)
             {
-                e->hardwareIds =
+                element->hardwareIds =
                     ParseMultiString(reinterpret_cast<const wchar_t*>(buffer), size / sizeof(wchar_t));
-                if (e->registered)
+                if (element->registered)
                 {
-                    store::SetHardwareIds(e->instanceId, e->hardwareIds);
+                    store::SetHardwareIds(element->instanceId, element->hardwareIds);
                 }
             }
             return TRUE;
@@ -441,10 +440,10 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
         CDeviceInfoSets::Instance().WithSet(handle,
                                             [&](DeviceInfoSet& set) -> BOOL
                                             {
-                                                if (DeviceInfoElement* e =
+                                                if (DeviceInfoElement* element =
                                                         CDeviceInfoSets::Element(set, device))
                                                 {
-                                                    change(*e);
+                                                    change(*element);
                                                 }
                                                 return TRUE;
                                             });
@@ -467,7 +466,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
             return FALSE;
         }
         store::Bump();
-        update([](DeviceInfoElement& e) { e.registered = true; });
+        update([](DeviceInfoElement& element) { element.registered = true; });
         return TRUE;
     }
     if (function == DIF_REMOVE)
@@ -513,7 +512,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
         {
             flags |= DI_NEEDRESTART;
         }
-        update([&](DeviceInfoElement& e) { e.installFlags |= flags; });
+        update([&](DeviceInfoElement& element) { element.installFlags |= flags; });
         return TRUE;
     }
     // No class installer of ours handles anything else: the caller's default action applies.
@@ -550,8 +549,8 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO handle, PSP_DEVINFO_DATA devi
         handle,
         [&](DeviceInfoSet& set) -> BOOL
         {
-            DeviceInfoElement* e = CDeviceInfoSets::Element(set, device);
-            if (!e)
+            DeviceInfoElement* element = CDeviceInfoSets::Element(set, device);
+            if (!element)
             {
                 return FALSE;
             }
@@ -561,7 +560,7 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO handle, PSP_DEVINFO_DATA devi
             }
             if (!params)
             {
-                e->classInstallFunction = 0;
+                element->classInstallFunction = 0;
                 return TRUE;
             }
             if (size < sizeof(SP_CLASSINSTALL_HEADER) || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER))
@@ -576,9 +575,9 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO handle, PSP_DEVINFO_DATA devi
                     ::SetLastError(ERROR_INVALID_PARAMETER);
                     return FALSE;
                 }
-                e->removeScope = reinterpret_cast<const SP_REMOVEDEVICE_PARAMS*>(params)->Scope;
+                element->removeScope = reinterpret_cast<const SP_REMOVEDEVICE_PARAMS*>(params)->Scope;
             }
-            e->classInstallFunction = params->InstallFunction;
+            element->classInstallFunction = params->InstallFunction;
             return TRUE;
         });
 }
@@ -598,12 +597,12 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO handle, PSP_DEVINFO_DATA dev
             DWORD flags = 0;
             if (device)
             {
-                const DeviceInfoElement* e = CDeviceInfoSets::Element(set, device);
-                if (!e)
+                const DeviceInfoElement* element = CDeviceInfoSets::Element(set, device);
+                if (!element)
                 {
                     return FALSE;
                 }
-                flags = e->installFlags;
+                flags = element->installFlags;
             }
             *params = SP_DEVINSTALL_PARAMS_W{};
             params->cbSize = sizeof(SP_DEVINSTALL_PARAMS_W);

@@ -115,12 +115,12 @@ public:
     {
         const auto raw = Raw(name, RRF_RT_REG_MULTI_SZ);
         std::vector<std::wstring> out;
-        const auto* p = reinterpret_cast<const wchar_t*>(raw.data());
+        const auto* cursor = reinterpret_cast<const wchar_t*>(raw.data());
         const size_t count = raw.size() / sizeof(wchar_t);
         size_t i = 0;
-        while (i < count && p[i] != L'\0')
+        while (i < count && cursor[i] != L'\0')
         {
-            std::wstring item(p + i);
+            std::wstring item(cursor + i);
             i += item.size() + 1;
             out.push_back(std::move(item));
         }
@@ -179,39 +179,39 @@ std::wstring NewGuidText()
 
 DeviceRecord ReadDevice(const CKey& key)
 {
-    DeviceRecord r;
-    r.instanceId = key.String(L"InstanceId").value_or(L"");
-    r.state = static_cast<DeviceState>(key.Dword(L"State"));
-    r.index = key.Dword(L"Index");
+    DeviceRecord record;
+    record.instanceId = key.String(L"InstanceId").value_or(L"");
+    record.state = static_cast<DeviceState>(key.Dword(L"State"));
+    record.index = key.Dword(L"Index");
     const auto events = key.Raw(L"HandleEvents", RRF_RT_REG_BINARY);
-    r.handleEvents.resize(events.size() / sizeof(DWORD));
-    std::copy_n(events.data(), r.handleEvents.size() * sizeof(DWORD),
-                reinterpret_cast<BYTE*>(r.handleEvents.data()));
-    if (r.state == DeviceState::Removed)
+    record.handleEvents.resize(events.size() / sizeof(DWORD));
+    std::copy_n(events.data(), record.handleEvents.size() * sizeof(DWORD),
+                reinterpret_cast<BYTE*>(record.handleEvents.data()));
+    if (record.state == DeviceState::Removed)
     {
         // A removed device is kept for its last handle events and its figures only.
-        return r;
+        return record;
     }
-    r.hardwareIds = key.MultiString(L"HardwareId");
-    r.setupClass = key.String(L"SetupClass").value_or(L"");
-    r.captureEndpoint = key.String(L"CaptureEndpoint").value_or(L"");
-    r.renderEndpoint = key.String(L"RenderEndpoint").value_or(L"");
-    r.vetoedQuery = key.Dword(L"VetoedQuery");
-    r.removeRequestKind = key.Dword(L"RemoveRequestKind");
-    r.removeRequestSeq = key.Dword(L"RemoveRequestSeq");
-    r.removeResult = key.Dword(L"RemoveResult");
-    r.removeResultSeq = key.Dword(L"RemoveResultSeq");
-    r.shortReadRequests = key.Dword(L"ShortReadRequests");
-    r.stallRequests = key.Dword(L"StallRequests");
-    r.stallMs = key.Dword(L"StallMs");
-    r.slowPermille = key.Dword(L"SlowPermille", 1000);
-    r.expectationSeq = key.Dword(L"ExpectationSeq");
-    r.expectation = key.String(L"Expectation").value_or(L"");
-    r.failReadSeq = key.Dword(L"FailReadSeq");
-    r.failReadCode = key.Dword(L"FailReadCode");
-    r.failWriteSeq = key.Dword(L"FailWriteSeq");
-    r.failWriteCode = key.Dword(L"FailWriteCode");
-    return r;
+    record.hardwareIds = key.MultiString(L"HardwareId");
+    record.setupClass = key.String(L"SetupClass").value_or(L"");
+    record.captureEndpoint = key.String(L"CaptureEndpoint").value_or(L"");
+    record.renderEndpoint = key.String(L"RenderEndpoint").value_or(L"");
+    record.vetoedQuery = key.Dword(L"VetoedQuery");
+    record.removeRequestKind = key.Dword(L"RemoveRequestKind");
+    record.removeRequestSeq = key.Dword(L"RemoveRequestSeq");
+    record.removeResult = key.Dword(L"RemoveResult");
+    record.removeResultSeq = key.Dword(L"RemoveResultSeq");
+    record.shortReadRequests = key.Dword(L"ShortReadRequests");
+    record.stallRequests = key.Dword(L"StallRequests");
+    record.stallMs = key.Dword(L"StallMs");
+    record.slowPermille = key.Dword(L"SlowPermille", 1000);
+    record.expectationSeq = key.Dword(L"ExpectationSeq");
+    record.expectation = key.String(L"Expectation").value_or(L"");
+    record.failReadSeq = key.Dword(L"FailReadSeq");
+    record.failReadCode = key.Dword(L"FailReadCode");
+    record.failWriteSeq = key.Dword(L"FailWriteSeq");
+    record.failWriteCode = key.Dword(L"FailWriteCode");
+    return record;
 }
 
 } // namespace
@@ -330,15 +330,15 @@ bool RegisterDevice(const std::wstring& id, const std::vector<std::wstring>& har
         DWORD flow;
         const wchar_t* description;
     } endpoints[] = {{capture, 1, L"Microphone"}, {render, 0, L"Speakers"}};
-    for (const auto& e : endpoints)
+    for (const auto& endpoint : endpoints)
     {
-        CKey ep(L"Endpoints\\" + e.id, true);
-        ep.SetString(L"Id", e.id);
+        CKey ep(L"Endpoints\\" + endpoint.id, true);
+        ep.SetString(L"Id", endpoint.id);
         ep.SetString(L"Device", id);
-        ep.SetDword(L"Flow", e.flow);
+        ep.SetDword(L"Flow", endpoint.flow);
         ep.SetDword(L"State", 1); // DEVICE_STATE_ACTIVE
         // PKEY_Device_DeviceDesc
-        ep.SetString(L"{A45C254E-DF1C-4EFD-8020-67D146A850E0},2", e.description);
+        ep.SetString(L"{A45C254E-DF1C-4EFD-8020-67D146A850E0},2", endpoint.description);
     }
     return true;
 }
@@ -382,8 +382,8 @@ DWORD PostHandleEvents(const std::wstring& instanceId, const std::vector<DWORD>&
     auto events = key.Raw(L"HandleEvents", RRF_RT_REG_BINARY);
     for (DWORD action : actions)
     {
-        const auto* p = reinterpret_cast<const BYTE*>(&action);
-        events.insert(events.end(), p, p + sizeof(action));
+        const auto* cursor = reinterpret_cast<const BYTE*>(&action);
+        events.insert(events.end(), cursor, cursor + sizeof(action));
     }
     ::RegSetValueExW(key.Get(), L"HandleEvents", 0, REG_BINARY, events.data(),
                      static_cast<DWORD>(events.size()));
@@ -458,7 +458,7 @@ constexpr StatField kCounted[] = {
     {L"Count.UnregisterInCallback", &DeviceStatistics::unregisterInCallback},
 };
 
-void PublishStatistics(const std::wstring& instanceId, const DeviceStatistics& s)
+void PublishStatistics(const std::wstring& instanceId, const DeviceStatistics& figures)
 {
     CKey key(DeviceKey(instanceId), false);
     if (!key)
@@ -467,12 +467,12 @@ void PublishStatistics(const std::wstring& instanceId, const DeviceStatistics& s
     }
     for (const auto& field : kPublished)
     {
-        key.SetDword(field.name, s.*field.member);
+        key.SetDword(field.name, figures.*field.member);
     }
-    key.SetDword(L"Stats.FirstMismatchBlock", static_cast<DWORD>(s.firstMismatchBlock));
-    key.SetDword(L"Stats.FirstMismatchFrame", static_cast<DWORD>(s.firstMismatchFrame));
-    key.SetDword(L"Stats.GlitchMs", static_cast<DWORD>(s.glitchUs / 1000));
-    key.SetDword(L"Stats.GlitchUsRest", static_cast<DWORD>(s.glitchUs % 1000));
+    key.SetDword(L"Stats.FirstMismatchBlock", static_cast<DWORD>(figures.firstMismatchBlock));
+    key.SetDword(L"Stats.FirstMismatchFrame", static_cast<DWORD>(figures.firstMismatchFrame));
+    key.SetDword(L"Stats.GlitchMs", static_cast<DWORD>(figures.glitchUs / 1000));
+    key.SetDword(L"Stats.GlitchUsRest", static_cast<DWORD>(figures.glitchUs % 1000));
 }
 
 std::optional<DeviceStatistics> ReadStatistics(const std::wstring& instanceId)
@@ -482,25 +482,25 @@ std::optional<DeviceStatistics> ReadStatistics(const std::wstring& instanceId)
     {
         return std::nullopt;
     }
-    DeviceStatistics s;
+    DeviceStatistics figures;
     for (const auto& field : kPublished)
     {
-        s.*field.member = key.Dword(field.name);
+        figures.*field.member = key.Dword(field.name);
     }
-    s.firstMismatchBlock = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchBlock", 0xFFFFFFFF));
-    s.firstMismatchFrame = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchFrame", 0xFFFFFFFF));
-    s.glitchUs =
+    figures.firstMismatchBlock = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchBlock", 0xFFFFFFFF));
+    figures.firstMismatchFrame = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchFrame", 0xFFFFFFFF));
+    figures.glitchUs =
         static_cast<uint64_t>(key.Dword(L"Stats.GlitchMs")) * 1000 + key.Dword(L"Stats.GlitchUsRest");
-    ReadCounts(instanceId, s);
-    return s;
+    ReadCounts(instanceId, figures);
+    return figures;
 }
 
-void ReadCounts(const std::wstring& instanceId, DeviceStatistics& s)
+void ReadCounts(const std::wstring& instanceId, DeviceStatistics& figures)
 {
     CKey key(DeviceKey(instanceId), false);
     for (const auto& field : kCounted)
     {
-        s.*field.member = key.Dword(field.name);
+        figures.*field.member = key.Dword(field.name);
     }
 }
 

@@ -44,11 +44,11 @@ BOOL WINAPI OnConsoleControl(DWORD)
 std::wstring DeviceId(const wchar_t* argument)
 {
     std::wstring id = argument;
-    for (auto& c : id)
+    for (auto& character : id)
     {
-        if (c == L'#')
+        if (character == L'#')
         {
-            c = L'\\';
+            character = L'\\';
         }
     }
     return id;
@@ -167,16 +167,16 @@ int Remove(const std::wstring& argument, RemovalKind kind)
 
 int List()
 {
-    for (const auto& d : store::Devices())
+    for (const auto& device : store::Devices())
     {
-        if (d.state == DeviceState::Removed)
+        if (device.state == DeviceState::Removed)
         {
             continue;
         }
-        std::wprintf(L"%ls %ls %ls\n", d.instanceId.c_str(), StateName(d.state),
-                     LinkForInstance(d.instanceId).c_str());
+        std::wprintf(L"%ls %ls %ls\n", device.instanceId.c_str(), StateName(device.state),
+                     LinkForInstance(device.instanceId).c_str());
         for (const auto& [role, endpoint] :
-             {std::pair{L"capture", d.captureEndpoint}, std::pair{L"render", d.renderEndpoint}})
+             {std::pair{L"capture", device.captureEndpoint}, std::pair{L"render", device.renderEndpoint}})
         {
             std::wprintf(L"  %ls %ls\n", role, endpoint.c_str());
             for (const auto& [key, value] : store::EndpointProperties(endpoint))
@@ -204,13 +204,13 @@ std::wstring JsonString(const std::wstring& text)
 
 int Stats(bool json)
 {
-    for (const auto& d : store::Devices())
+    for (const auto& device : store::Devices())
     {
-        if (d.state == DeviceState::Removed)
+        if (device.state == DeviceState::Removed)
         {
             continue;
         }
-        const DeviceStatistics s = Statistics(d.instanceId).value_or(DeviceStatistics{});
+        const DeviceStatistics figures = Statistics(device.instanceId).value_or(DeviceStatistics{});
         if (json)
         {
             std::wprintf(L"{\"id\":%ls,\"connections\":%u,\"blocksRead\":%u,\"blocksWritten\":%u,"
@@ -221,13 +221,15 @@ int Stats(bool json)
                          L"\"shortReadsInjected\":%u,\"failedReadsInjected\":%u,\"failedWritesInjected\":%u,"
                          L"\"stallsInjected\":%u,\"vetoesOpenHandle\":%u,\"vetoesWorld\":%u,"
                          L"\"vetoesCallback\":%u,\"lateRemovals\":%u,\"unregisterInCallback\":%u}\n",
-                         JsonString(d.instanceId).c_str(), s.connections, s.blocksRead, s.blocksWritten,
-                         s.blocksChecked, s.mismatches, s.firstMismatchBlock, s.firstMismatchFrame,
-                         s.lateBlocks, s.turnaroundP50Us, s.turnaroundP99Us, s.turnaroundMaxUs,
-                         s.worldLateMaxUs, static_cast<unsigned long long>(s.glitchUs), s.failedTransfers,
-                         s.cancelledTransfers, s.shortReadsInjected, s.failedReadsInjected,
-                         s.failedWritesInjected, s.stallsInjected, s.vetoesOpenHandle, s.vetoesWorld,
-                         s.vetoesCallback, s.lateRemovals, s.unregisterInCallback);
+                         JsonString(device.instanceId).c_str(), figures.connections, figures.blocksRead,
+                         figures.blocksWritten, figures.blocksChecked, figures.mismatches,
+                         figures.firstMismatchBlock, figures.firstMismatchFrame, figures.lateBlocks,
+                         figures.turnaroundP50Us, figures.turnaroundP99Us, figures.turnaroundMaxUs,
+                         figures.worldLateMaxUs, static_cast<unsigned long long>(figures.glitchUs),
+                         figures.failedTransfers, figures.cancelledTransfers, figures.shortReadsInjected,
+                         figures.failedReadsInjected, figures.failedWritesInjected, figures.stallsInjected,
+                         figures.vetoesOpenHandle, figures.vetoesWorld, figures.vetoesCallback,
+                         figures.lateRemovals, figures.unregisterInCallback);
             continue;
         }
         std::wprintf(
@@ -235,12 +237,14 @@ int Stats(bool json)
             L"late %u turnaround p50/p99/max %u/%u/%u us world-late-max %u us glitch %llu us "
             L"failed %u cancelled %u injected short/read/write/stall %u/%u/%u/%u "
             L"vetoes open-handle/world/callback %u/%u/%u late-removals %u unregister-in-callback %u\n",
-            d.instanceId.c_str(), s.connections, s.blocksRead, s.blocksWritten, s.blocksChecked, s.mismatches,
-            s.firstMismatchBlock, s.firstMismatchFrame, s.lateBlocks, s.turnaroundP50Us, s.turnaroundP99Us,
-            s.turnaroundMaxUs, s.worldLateMaxUs, static_cast<unsigned long long>(s.glitchUs),
-            s.failedTransfers, s.cancelledTransfers, s.shortReadsInjected, s.failedReadsInjected,
-            s.failedWritesInjected, s.stallsInjected, s.vetoesOpenHandle, s.vetoesWorld, s.vetoesCallback,
-            s.lateRemovals, s.unregisterInCallback);
+            device.instanceId.c_str(), figures.connections, figures.blocksRead, figures.blocksWritten,
+            figures.blocksChecked, figures.mismatches, figures.firstMismatchBlock, figures.firstMismatchFrame,
+            figures.lateBlocks, figures.turnaroundP50Us, figures.turnaroundP99Us, figures.turnaroundMaxUs,
+            figures.worldLateMaxUs, static_cast<unsigned long long>(figures.glitchUs),
+            figures.failedTransfers, figures.cancelledTransfers, figures.shortReadsInjected,
+            figures.failedReadsInjected, figures.failedWritesInjected, figures.stallsInjected,
+            figures.vetoesOpenHandle, figures.vetoesWorld, figures.vetoesCallback, figures.lateRemovals,
+            figures.unregisterInCallback);
     }
     return 0;
 }
