@@ -16,7 +16,9 @@ int32_t CCaptureSignal::Sample(uint32_t salt, uint64_t frame)
 void CCaptureSignal::Fill(uint64_t firstFrame, int32_t* out, size_t frames) const
 {
     for (size_t i = 0; i < frames; ++i)
+    {
         out[i] = Sample(firstFrame + i);
+    }
 }
 
 } // namespace simulation

@@ -113,15 +113,15 @@ void CControlChannel::SetExpectation(const StreamExpectation& expectation)
 DeviceStatistics CControlChannel::Statistics() const
 {
     std::lock_guard lock(m_statsMutex);
-    DeviceStatistics s = m_stats;
-    s.blocksChecked = m_checker.Checked();
-    s.mismatches = m_checker.Mismatches();
-    s.firstMismatchBlock = m_checker.FirstMismatchBlock();
-    s.firstMismatchFrame = m_checker.FirstMismatchFrame();
-    s.turnaroundP50Us = m_turnaround.Percentile(50);
-    s.turnaroundP99Us = m_turnaround.Percentile(99);
-    s.turnaroundMaxUs = m_turnaround.Max();
-    return s;
+    DeviceStatistics figures = m_stats;
+    figures.blocksChecked = m_checker.Checked();
+    figures.mismatches = m_checker.Mismatches();
+    figures.firstMismatchBlock = m_checker.FirstMismatchBlock();
+    figures.firstMismatchFrame = m_checker.FirstMismatchFrame();
+    figures.turnaroundP50Us = m_turnaround.Percentile(50);
+    figures.turnaroundP99Us = m_turnaround.Percentile(99);
+    figures.turnaroundMaxUs = m_turnaround.Max();
+    return figures;
 }
 
 void CControlChannel::ResetStatistics()
@@ -132,7 +132,7 @@ void CControlChannel::ResetStatistics()
     m_turnaround.Reset();
 }
 
-bool CControlChannel::Complete(OVERLAPPED& ov, BOOL started, DWORD& bytes)
+bool CControlChannel::Complete(OVERLAPPED& overlapped, BOOL started, DWORD& bytes)
 {
     bytes = 0;
     if (!started)
@@ -147,25 +147,25 @@ bool CControlChannel::Complete(OVERLAPPED& ov, BOOL started, DWORD& bytes)
             return false;
         }
     }
-    const HANDLE waits[] = {ov.hEvent, m_stopEvent.get()};
+    const HANDLE waits[] = {overlapped.hEvent, m_stopEvent.get()};
     if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
     {
-        ::CancelIoEx(m_pipe.get(), &ov);
-        ::GetOverlappedResult(m_pipe.get(), &ov, &bytes, TRUE);
+        ::CancelIoEx(m_pipe.get(), &overlapped);
+        ::GetOverlappedResult(m_pipe.get(), &overlapped, &bytes, TRUE);
         return false;
     }
-    return ::GetOverlappedResult(m_pipe.get(), &ov, &bytes, TRUE) != FALSE;
+    return ::GetOverlappedResult(m_pipe.get(), &overlapped, &bytes, TRUE) != FALSE;
 }
 
 void CControlChannel::Run()
 {
     while (::WaitForSingleObject(m_stopEvent.get(), 0) == WAIT_TIMEOUT)
     {
-        OVERLAPPED ov{};
-        ov.hEvent = m_ioEvent.get();
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = m_ioEvent.get();
         ::ResetEvent(m_ioEvent.get());
         DWORD bytes = 0;
-        if (!Complete(ov, ::ConnectNamedPipe(m_pipe.get(), &ov), bytes))
+        if (!Complete(overlapped, ::ConnectNamedPipe(m_pipe.get(), &overlapped), bytes))
         {
             if (::WaitForSingleObject(m_stopEvent.get(), 20) != WAIT_TIMEOUT)
             {
@@ -224,13 +224,13 @@ void CControlChannel::Stream()
     m_clock.Start(Clock::now());
     for (;;)
     {
-        OVERLAPPED ov{};
-        ov.hEvent = m_ioEvent.get();
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = m_ioEvent.get();
         ::ResetEvent(m_ioEvent.get());
         DWORD bytes = 0;
-        BOOL ok = ::ReadFile(m_pipe.get(), m_render.data(), blockBytes, nullptr, &ov);
+        BOOL ok = ::ReadFile(m_pipe.get(), m_render.data(), blockBytes, nullptr, &overlapped);
         // A message longer than a block: check what came, the rest arrives as the next message.
-        if (!Complete(ov, ok, bytes) && ::GetLastError() != ERROR_MORE_DATA)
+        if (!Complete(overlapped, ok, bytes) && ::GetLastError() != ERROR_MORE_DATA)
         {
             return;
         }
@@ -301,11 +301,12 @@ void CControlChannel::Stream()
                 m_stats.worldLateMaxUs = std::max(m_stats.worldLateMaxUs, lateUs);
             }
         }
-        ov = OVERLAPPED{};
-        ov.hEvent = m_ioEvent.get();
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = m_ioEvent.get();
         ::ResetEvent(m_ioEvent.get());
-        ok = ::WriteFile(m_pipe.get(), m_capture.data(), whole ? blockBytes : blockBytes / 2, nullptr, &ov);
-        if (!Complete(ov, ok, bytes))
+        ok = ::WriteFile(m_pipe.get(), m_capture.data(), whole ? blockBytes : blockBytes / 2, nullptr,
+                         &overlapped);
+        if (!Complete(overlapped, ok, bytes))
         {
             return;
         }

@@ -63,7 +63,7 @@ private:
     void Run();
     void Stream();
     // Waits for an overlapped operation on the pipe; false when stopped or failed.
-    bool Complete(OVERLAPPED& ov, BOOL started, DWORD& bytes);
+    bool Complete(OVERLAPPED& overlapped, BOOL started, DWORD& bytes);
     // Takes the requests made from other threads at a block boundary.
     void TakeRequests();
     bool TakeShortRead();

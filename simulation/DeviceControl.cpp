@@ -1,5 +1,6 @@
 #include "simulation/DeviceControl.h"
 
+#include "simulation/ChannelIo.h"
 #include "simulation/DeviceNames.h"
 #include "simulation/DeviceWorld.h"
 #include "simulation/NotificationHub.h"
@@ -58,11 +59,11 @@ std::wstring AddDevice()
 std::vector<std::wstring> StartedDevices()
 {
     std::vector<std::wstring> ids;
-    for (const auto& d : store::Devices())
+    for (const auto& device : store::Devices())
     {
-        if (d.state == DeviceState::Started)
+        if (device.state == DeviceState::Started)
         {
-            ids.push_back(d.instanceId);
+            ids.push_back(device.instanceId);
         }
     }
     return ids;
@@ -177,6 +178,11 @@ bool RequestFailedTransfer(const std::wstring& instanceId, const wchar_t* code, 
     {
         return false;
     }
+    // The holder is in this process: armed at once. Else the holder's process arms it.
+    if (CChannelIo::Arm(device->instanceId, code == values::kFailReadCode, error))
+    {
+        return true;
+    }
     {
         CWorldLock lock;
         store::SetDeviceValue(device->instanceId, code, error);
@@ -234,18 +240,18 @@ void ResetStatistics()
 WorldTotals Totals()
 {
     WorldTotals totals;
-    for (const auto& d : store::Devices())
+    for (const auto& device : store::Devices())
     {
-        const DeviceStatistics s = Statistics(d.instanceId).value_or(DeviceStatistics{});
-        totals.blocksChecked += s.blocksChecked;
-        totals.mismatches += s.mismatches;
-        totals.failedTransfers += s.failedTransfers;
-        totals.cancelledTransfers += s.cancelledTransfers;
-        totals.vetoesOpenHandle += s.vetoesOpenHandle;
-        totals.vetoesWorld += s.vetoesWorld;
-        totals.vetoesCallback += s.vetoesCallback;
-        totals.lateRemovals += s.lateRemovals;
-        totals.unregisterInCallback += s.unregisterInCallback;
+        const DeviceStatistics figures = Statistics(device.instanceId).value_or(DeviceStatistics{});
+        totals.blocksChecked += figures.blocksChecked;
+        totals.mismatches += figures.mismatches;
+        totals.failedTransfers += figures.failedTransfers;
+        totals.cancelledTransfers += figures.cancelledTransfers;
+        totals.vetoesOpenHandle += figures.vetoesOpenHandle;
+        totals.vetoesWorld += figures.vetoesWorld;
+        totals.vetoesCallback += figures.vetoesCallback;
+        totals.lateRemovals += figures.lateRemovals;
+        totals.unregisterInCallback += figures.unregisterInCallback;
     }
     // Violations of interface registrations belong to no device.
     totals.unregisterInCallback += store::RootValue(values::kUnregisterInCallback);

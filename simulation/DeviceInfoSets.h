@@ -63,8 +63,10 @@ public:
         WithSet(handle,
                 [&](DeviceInfoSet& set) -> BOOL
                 {
-                    if (const DeviceInfoElement* e = Element(set, device))
-                        copy = *e;
+                    if (const DeviceInfoElement* element = Element(set, device))
+                    {
+                        copy = *element;
+                    }
                     return copy.has_value();
                 });
         return copy;

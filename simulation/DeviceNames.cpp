@@ -14,27 +14,35 @@ constexpr std::wstring_view kControlSuffix = L"\\Control";
 std::wstring ToUpper(std::wstring_view text)
 {
     std::wstring out(text);
-    for (auto& c : out)
-        c = static_cast<wchar_t>(std::towupper(c));
+    for (auto& character : out)
+    {
+        character = static_cast<wchar_t>(std::towupper(character));
+    }
     return out;
 }
 
 std::wstring ToLower(std::wstring_view text)
 {
     std::wstring out(text);
-    for (auto& c : out)
-        c = static_cast<wchar_t>(std::towlower(c));
+    for (auto& character : out)
+    {
+        character = static_cast<wchar_t>(std::towlower(character));
+    }
     return out;
 }
 
 bool EqualNoCase(std::wstring_view a, std::wstring_view b)
 {
     if (a.size() != b.size())
+    {
         return false;
+    }
     for (size_t i = 0; i < a.size(); ++i)
     {
         if (std::towupper(a[i]) != std::towupper(b[i]))
+        {
             return false;
+        }
     }
     return true;
 }
@@ -49,10 +57,12 @@ std::wstring InstanceIdForIndex(std::wstring_view name, unsigned index)
 std::wstring HashForm(std::wstring_view instanceId)
 {
     std::wstring out(instanceId);
-    for (auto& c : out)
+    for (auto& character : out)
     {
-        if (c == L'\\')
-            c = L'#';
+        if (character == L'\\')
+        {
+            character = L'#';
+        }
     }
     return out;
 }
@@ -66,21 +76,33 @@ std::optional<std::wstring> InstanceFromLink(std::wstring_view link)
 {
     const std::wstring_view classSuffix = kInterfaceClassText;
     if (link.size() <= kLinkPrefix.size() + classSuffix.size() + 1)
+    {
         return std::nullopt;
+    }
     if (link.substr(0, kLinkPrefix.size()) != kLinkPrefix)
+    {
         return std::nullopt;
+    }
     if (!EqualNoCase(link.substr(link.size() - classSuffix.size()), classSuffix))
+    {
         return std::nullopt;
+    }
     if (link[link.size() - classSuffix.size() - 1] != L'#')
+    {
         return std::nullopt;
+    }
     std::wstring id(
         link.substr(kLinkPrefix.size(), link.size() - kLinkPrefix.size() - classSuffix.size() - 1));
     if (id.empty() || id.find(L'\\') != std::wstring::npos)
-        return std::nullopt;
-    for (auto& c : id)
     {
-        if (c == L'#')
-            c = L'\\';
+        return std::nullopt;
+    }
+    for (auto& character : id)
+    {
+        if (character == L'#')
+        {
+            character = L'\\';
+        }
     }
     return id;
 }
@@ -89,10 +111,14 @@ std::optional<std::wstring> LinkFromControlPath(std::wstring_view path)
 {
     if (path.size() <= kControlSuffix.size() ||
         !EqualNoCase(path.substr(path.size() - kControlSuffix.size()), kControlSuffix))
+    {
         return std::nullopt;
+    }
     std::wstring link(path.substr(0, path.size() - kControlSuffix.size()));
     if (!InstanceFromLink(link))
+    {
         return std::nullopt;
+    }
     return link;
 }
 

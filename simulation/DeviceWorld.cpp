@@ -106,11 +106,11 @@ void CDeviceWorld::Sync()
     std::lock_guard removal(m_removalMutex);
     const auto devices = store::Devices();
     std::map<std::wstring, const DeviceRecord*> started;
-    for (const auto& d : devices)
+    for (const auto& device : devices)
     {
-        if (d.state == DeviceState::Started)
+        if (device.state == DeviceState::Started)
         {
-            started.emplace(ToUpper(d.instanceId), &d);
+            started.emplace(ToUpper(device.instanceId), &device);
         }
     }
     std::vector<std::unique_ptr<CControlChannel>> retired;
@@ -247,10 +247,10 @@ void CDeviceWorld::PublishStatistics()
     }
 }
 
-void CDeviceWorld::HandleChannelRequests(const DeviceRecord& d)
+void CDeviceWorld::HandleChannelRequests(const DeviceRecord& device)
 {
     std::lock_guard lock(m_mutex);
-    const std::wstring key = ToUpper(d.instanceId);
+    const std::wstring key = ToUpper(device.instanceId);
     const auto seen = m_seen.find(key);
     const auto channel = m_channels.find(key);
     if (seen == m_seen.end() || channel == m_channels.end())
@@ -258,43 +258,43 @@ void CDeviceWorld::HandleChannelRequests(const DeviceRecord& d)
         return;
     }
     Seen& s = seen->second;
-    for (; s.shortReads < d.shortReadRequests; ++s.shortReads)
+    for (; s.shortReads < device.shortReadRequests; ++s.shortReads)
     {
         channel->second->InjectShortRead();
     }
-    if (s.stalls < d.stallRequests)
+    if (s.stalls < device.stallRequests)
     {
-        s.stalls = d.stallRequests;
-        channel->second->InjectStall(d.stallMs);
+        s.stalls = device.stallRequests;
+        channel->second->InjectStall(device.stallMs);
     }
-    if (s.slowPermille != d.slowPermille)
+    if (s.slowPermille != device.slowPermille)
     {
-        s.slowPermille = d.slowPermille;
-        channel->second->SetSlowFactor(d.slowPermille / 1000.0);
+        s.slowPermille = device.slowPermille;
+        channel->second->SetSlowFactor(device.slowPermille / 1000.0);
     }
-    if (s.expectationSeq != d.expectationSeq)
+    if (s.expectationSeq != device.expectationSeq)
     {
-        s.expectationSeq = d.expectationSeq;
-        channel->second->SetExpectation(StoredExpectation(d, m_options.channel.expectation));
+        s.expectationSeq = device.expectationSeq;
+        channel->second->SetExpectation(StoredExpectation(device, m_options.channel.expectation));
     }
 }
 
 void CDeviceWorld::HandleRequests(const std::vector<DeviceRecord>& devices)
 {
-    for (const auto& d : devices)
+    for (const auto& device : devices)
     {
-        if (d.removeRequestSeq > d.removeResultSeq)
+        if (device.removeRequestSeq > device.removeResultSeq)
         {
-            const auto kind = static_cast<RemovalKind>(d.removeRequestKind);
+            const auto kind = static_cast<RemovalKind>(device.removeRequestKind);
             RemovalOutcome outcome = RemovalOutcome::NotFound;
             if (kind == RemovalKind::Orderly || kind == RemovalKind::WorldVeto ||
                 kind == RemovalKind::Surprise)
             {
-                outcome = Remove(d.instanceId, kind);
+                outcome = Remove(device.instanceId, kind);
             }
-            store::AnswerRemoval(d.instanceId, d.removeRequestSeq, static_cast<DWORD>(outcome));
+            store::AnswerRemoval(device.instanceId, device.removeRequestSeq, static_cast<DWORD>(outcome));
         }
-        HandleChannelRequests(d);
+        HandleChannelRequests(device);
     }
     const DWORD reset = store::RootValue(values::kStatsResetSeq);
     if (reset != m_statsResetSeen)

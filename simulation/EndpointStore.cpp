@@ -29,7 +29,9 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
         if (!object)
+        {
             return E_POINTER;
+        }
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(Interface)))
         {
             *object = static_cast<Interface*>(this);
@@ -44,7 +46,9 @@ public:
     {
         const ULONG count = --m_count;
         if (count == 0)
+        {
             delete this;
+        }
         return count;
     }
 
@@ -57,19 +61,23 @@ HRESULT CopyString(const std::wstring& text, LPWSTR* out)
     const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
     auto* copy = static_cast<LPWSTR>(::CoTaskMemAlloc(bytes));
     if (!copy)
+    {
         return E_OUTOFMEMORY;
+    }
     std::copy_n(text.c_str(), text.size() + 1, copy);
     *out = copy;
     return S_OK;
 }
 
 // The state the store reports: the configured one while the device is started, else not present.
-DWORD EffectiveState(const EndpointRecord& e)
+DWORD EffectiveState(const EndpointRecord& endpoint)
 {
-    const auto device = store::Find(e.device);
+    const auto device = store::Find(endpoint.device);
     if (!device || device->state != DeviceState::Started)
+    {
         return DEVICE_STATE_NOTPRESENT;
-    return e.state;
+    }
+    return endpoint.state;
 }
 
 class CPropertyStore final : public CComObject<IPropertyStore>
@@ -82,20 +90,28 @@ public:
     HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override
     {
         if (!count)
+        {
             return E_POINTER;
+        }
         *count = static_cast<DWORD>(store::EndpointProperties(m_id).size());
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetAt(DWORD index, PROPERTYKEY* key) override
     {
         if (!key)
+        {
             return E_POINTER;
+        }
         const auto properties = store::EndpointProperties(m_id);
         if (index >= properties.size())
+        {
             return E_INVALIDARG;
+        }
         const auto parsed = ParsePropertyKeyText(properties[index].first);
         if (!parsed)
+        {
             return E_FAIL;
+        }
         key->fmtid = parsed->first;
         key->pid = parsed->second;
         return S_OK;
@@ -103,25 +119,37 @@ public:
     HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override
     {
         if (!value)
+        {
             return E_POINTER;
+        }
         PropVariantInit(value);
         const auto text = store::EndpointProperty(m_id, PropertyKeyText(key.fmtid, key.pid));
         if (!text)
+        {
             return S_OK; // VT_EMPTY: not set
+        }
         const HRESULT hr = CopyString(*text, &value->pwszVal);
         if (SUCCEEDED(hr))
+        {
             value->vt = VT_LPWSTR;
+        }
         return hr;
     }
     HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY key, REFPROPVARIANT value) override
     {
         if (!m_writable)
+        {
             return STG_E_ACCESSDENIED;
+        }
         // The store keeps strings only; that is all the endpoint descriptions need.
         if (value.vt != VT_LPWSTR || !value.pwszVal)
+        {
             return E_INVALIDARG;
+        }
         if (!store::SetEndpointProperty(m_id, PropertyKeyText(key.fmtid, key.pid), value.pwszVal))
+        {
             return E_NOTFOUND;
+        }
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Commit() override { return m_writable ? S_OK : STG_E_ACCESSDENIED; }
@@ -139,7 +167,9 @@ public:
     HRESULT STDMETHODCALLTYPE Activate(REFIID, DWORD, PROPVARIANT*, void** object) override
     {
         if (!object)
+        {
             return E_POINTER;
+        }
         *object = nullptr;
         // No audio clients here: the device world exchanges audio through the control channel.
         return E_NOINTERFACE;
@@ -147,27 +177,37 @@ public:
     HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD access, IPropertyStore** properties) override
     {
         if (!properties)
+        {
             return E_POINTER;
+        }
         *properties = nullptr;
         const DWORD mode = access & 3;
         if (mode != STGM_READ && mode != STGM_WRITE && mode != STGM_READWRITE)
+        {
             return E_INVALIDARG;
+        }
         if (!store::FindEndpoint(m_id))
+        {
             return E_NOTFOUND;
+        }
         *properties = new CPropertyStore(m_id, mode != STGM_READ);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override
     {
         if (!id)
+        {
             return E_POINTER;
+        }
         *id = nullptr;
         return CopyString(m_id, id);
     }
     HRESULT STDMETHODCALLTYPE GetState(DWORD* state) override
     {
         if (!state)
+        {
             return E_POINTER;
+        }
         const auto endpoint = store::FindEndpoint(m_id);
         *state = endpoint ? EffectiveState(*endpoint) : DEVICE_STATE_NOTPRESENT;
         return S_OK;
@@ -185,17 +225,23 @@ public:
     HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override
     {
         if (!count)
+        {
             return E_POINTER;
+        }
         *count = static_cast<UINT>(m_ids.size());
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice** device) override
     {
         if (!device)
+        {
             return E_POINTER;
+        }
         *device = nullptr;
         if (index >= m_ids.size())
+        {
             return E_INVALIDARG;
+        }
         *device = new CDevice(m_ids[index]);
         return S_OK;
     }
@@ -207,25 +253,26 @@ private:
 class CDeviceEnumerator final : public CComObject<IMMDeviceEnumerator>
 {
 public:
-    ~CDeviceEnumerator() override
-    {
-        for (IMMNotificationClient* client : m_clients)
-            client->Release();
-    }
-
     HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD mask,
                                                  IMMDeviceCollection** devices) override
     {
         if (!devices)
+        {
             return E_POINTER;
+        }
         *devices = nullptr;
         if (flow < eRender || flow > eAll || mask == 0 || (mask & ~DEVICE_STATEMASK_ALL))
-            return E_INVALIDARG;
-        std::vector<std::wstring> ids;
-        for (const auto& e : store::Endpoints())
         {
-            if ((flow == eAll || e.flow == static_cast<DWORD>(flow)) && (EffectiveState(e) & mask))
-                ids.push_back(e.id);
+            return E_INVALIDARG;
+        }
+        std::vector<std::wstring> ids;
+        for (const auto& endpoint : store::Endpoints())
+        {
+            if ((flow == eAll || endpoint.flow == static_cast<DWORD>(flow)) &&
+                (EffectiveState(endpoint) & mask))
+            {
+                ids.push_back(endpoint.id);
+            }
         }
         *devices = new CDeviceCollection(std::move(ids));
         return S_OK;
@@ -233,17 +280,23 @@ public:
     HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role, IMMDevice** device) override
     {
         if (!device)
+        {
             return E_POINTER;
+        }
         *device = nullptr;
         if (flow != eRender && flow != eCapture)
-            return E_INVALIDARG;
-        if (role < eConsole || role > eCommunications)
-            return E_INVALIDARG;
-        for (const auto& e : store::Endpoints())
         {
-            if (e.flow == static_cast<DWORD>(flow) && EffectiveState(e) == DEVICE_STATE_ACTIVE)
+            return E_INVALIDARG;
+        }
+        if (role < eConsole || role > eCommunications)
+        {
+            return E_INVALIDARG;
+        }
+        for (const auto& endpoint : store::Endpoints())
+        {
+            if (endpoint.flow == static_cast<DWORD>(flow) && EffectiveState(endpoint) == DEVICE_STATE_ACTIVE)
             {
-                *device = new CDevice(e.id);
+                *device = new CDevice(endpoint.id);
                 return S_OK;
             }
         }
@@ -252,42 +305,47 @@ public:
     HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR id, IMMDevice** device) override
     {
         if (!id || !device)
+        {
             return E_POINTER;
+        }
         *device = nullptr;
         if (!store::FindEndpoint(id))
+        {
             return E_NOTFOUND;
+        }
         *device = new CDevice(id);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient* client) override
     {
         if (!client)
+        {
             return E_POINTER;
+        }
+        // No reference is taken: the client keeps itself alive while it is registered.
         std::lock_guard lock(m_mutex);
-        client->AddRef();
         m_clients.push_back(client);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient* client) override
     {
         if (!client)
-            return E_POINTER;
-        IMMNotificationClient* found = nullptr;
         {
-            std::lock_guard lock(m_mutex);
-            const auto it = std::find(m_clients.begin(), m_clients.end(), client);
-            if (it == m_clients.end())
-                return E_NOTFOUND;
-            found = *it;
-            m_clients.erase(it);
+            return E_POINTER;
         }
-        found->Release();
+        std::lock_guard lock(m_mutex);
+        const auto it = std::find(m_clients.begin(), m_clients.end(), client);
+        if (it == m_clients.end())
+        {
+            return E_NOTFOUND;
+        }
+        m_clients.erase(it);
         return S_OK;
     }
 
 private:
     std::mutex m_mutex;
-    std::vector<IMMNotificationClient*> m_clients; // each holds one reference
+    std::vector<IMMNotificationClient*> m_clients; // registered, not referenced
 };
 
 } // namespace
@@ -303,16 +361,24 @@ namespace services
 HRESULT WINAPI CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object)
 {
     if (!IsEqualCLSID(clsid, kClsidMMDeviceEnumerator))
+    {
         return ::CoCreateInstance(clsid, outer, context, iid, object);
+    }
     if (!object)
+    {
         return E_POINTER;
+    }
     *object = nullptr;
     if (outer)
+    {
         return CLASS_E_NOAGGREGATION;
+    }
     APTTYPE type;
     APTTYPEQUALIFIER qualifier;
     if (::CoGetApartmentType(&type, &qualifier) == CO_E_NOTINITIALIZED)
+    {
         return CO_E_NOTINITIALIZED;
+    }
     IMMDeviceEnumerator* enumerator = CreateEndpointEnumerator();
     const HRESULT hr = enumerator->QueryInterface(iid, object);
     enumerator->Release();

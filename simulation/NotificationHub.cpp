@@ -1,5 +1,6 @@
 #include "simulation/NotificationHub.h"
 
+#include "simulation/ChannelIo.h"
 #include "simulation/DeviceNames.h"
 #include "simulation/DeviceRecord.h"
 #include "simulation/WorldOptions.h"
@@ -30,11 +31,11 @@ thread_local const void* t_running = nullptr;
 std::set<std::wstring> PresentLinks(const std::vector<DeviceRecord>& devices)
 {
     std::set<std::wstring> links;
-    for (const auto& d : devices)
+    for (const auto& device : devices)
     {
-        if (InterfacePresent(d.state))
+        if (InterfacePresent(device.state))
         {
-            links.insert(LinkForInstance(d.instanceId));
+            links.insert(LinkForInstance(device.instanceId));
         }
     }
     return links;
@@ -42,8 +43,9 @@ std::set<std::wstring> PresentLinks(const std::vector<DeviceRecord>& devices)
 
 const DeviceRecord* FindDevice(const std::vector<DeviceRecord>& devices, const std::wstring& instanceId)
 {
-    const auto it = std::find_if(devices.begin(), devices.end(),
-                                 [&](const auto& d) { return EqualNoCase(d.instanceId, instanceId); });
+    const auto it =
+        std::find_if(devices.begin(), devices.end(),
+                     [&](const auto& candidate) { return EqualNoCase(candidate.instanceId, instanceId); });
     return it == devices.end() ? nullptr : &*it;
 }
 
@@ -164,9 +166,10 @@ CONFIGRET CNotificationHub::Unregister(HCMNOTIFICATION notification)
     RegistrationPtr reg;
     {
         std::lock_guard lock(m_mutex);
-        const auto it = std::find_if(m_registrations.begin(), m_registrations.end(),
-                                     [&](const auto& r)
-                                     { return reinterpret_cast<HCMNOTIFICATION>(r.get()) == notification; });
+        const auto it =
+            std::find_if(m_registrations.begin(), m_registrations.end(),
+                         [&](const auto& registration)
+                         { return reinterpret_cast<HCMNOTIFICATION>(registration.get()) == notification; });
         if (it == m_registrations.end())
         {
             return CR_INVALID_POINTER;
@@ -218,8 +221,34 @@ CONFIGRET CNotificationHub::Unregister(HCMNOTIFICATION notification)
 
 void CNotificationHub::RememberHandle(HANDLE handle, const std::wstring& instanceId)
 {
+    CChannelIo::Observe(handle, instanceId);
     std::lock_guard lock(m_mutex);
     m_handles[handle] = instanceId;
+    EnsureThreads();
+}
+
+void CNotificationHub::ArmFaults(const std::vector<DeviceRecord>& devices)
+{
+    for (const auto& device : devices)
+    {
+        const auto seen = m_faultsSeen.find(device.instanceId);
+        if (seen == m_faultsSeen.end())
+        {
+            // Requests made before this process knew the device are not carried out.
+            m_faultsSeen.emplace(device.instanceId, std::make_pair(device.failReadSeq, device.failWriteSeq));
+            continue;
+        }
+        if (seen->second.first != device.failReadSeq)
+        {
+            seen->second.first = device.failReadSeq;
+            CChannelIo::Arm(device.instanceId, true, device.failReadCode);
+        }
+        if (seen->second.second != device.failWriteSeq)
+        {
+            seen->second.second = device.failWriteSeq;
+            CChannelIo::Arm(device.instanceId, false, device.failWriteCode);
+        }
+    }
 }
 
 void CNotificationHub::Wake()
@@ -416,13 +445,13 @@ void CNotificationHub::PostInterfaceChanges(const std::vector<RegistrationPtr>& 
         else
         {
             // Arrivals in the order the devices were created.
-            for (const auto& d : devices)
+            for (const auto& device : devices)
             {
-                if (!InterfacePresent(d.state))
+                if (!InterfacePresent(device.state))
                 {
                     continue;
                 }
-                std::wstring link = LinkForInstance(d.instanceId);
+                std::wstring link = LinkForInstance(device.instanceId);
                 if (reg->knownLinks.insert(link).second)
                 {
                     events.push_back({CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, std::move(link), 0, batch});
@@ -458,6 +487,8 @@ void CNotificationHub::DeliverAll()
         PostInterfaceChanges(regs, devices, true, nullptr);
     }
     PostInterfaceChanges(regs, devices, false, nullptr);
+    ArmFaults(devices);
+    CChannelIo::Publish();
 }
 
 void CNotificationHub::Run()

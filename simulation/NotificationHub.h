@@ -90,6 +90,8 @@ private:
     void PostInterfaceChanges(const std::vector<RegistrationPtr>& regs,
                               const std::vector<DeviceRecord>& devices, bool removals,
                               const std::shared_ptr<std::atomic<int>>& batch);
+    // Failed reads and writes requested for devices whose channel this process holds.
+    void ArmFaults(const std::vector<DeviceRecord>& devices);
     void Work();
     DWORD Invoke(Registration& reg, const Event& event);
     void Answer(Registration& reg, const Event& event, DWORD result);
@@ -98,6 +100,7 @@ private:
     std::mutex m_mutex; // registrations, handles, threads
     std::vector<RegistrationPtr> m_registrations;
     std::map<HANDLE, std::wstring> m_handles;
+    std::map<std::wstring, std::pair<DWORD, DWORD>> m_faultsSeen; // hub thread: read and write requests
     std::thread m_thread;
     platform::UniqueEvent m_wake;
     platform::UniqueEvent m_stop;

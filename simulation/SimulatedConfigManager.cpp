@@ -19,29 +19,40 @@ const GUID kInterfaceClass = {0x19e108d8, 0x935a, 0x460c, {0x9f, 0x52, 0xcd, 0xc
 CONFIGRET InterfaceList(const GUID* interfaceClass, const wchar_t* deviceId, ULONG flags, std::wstring& list)
 {
     if (!interfaceClass)
+    {
         return CR_INVALID_POINTER;
+    }
     if (flags & ~CM_GET_DEVICE_INTERFACE_LIST_ALL_DEVICES)
+    {
         return CR_INVALID_FLAG;
+    }
     list.clear();
     const auto devices = store::Devices();
     if (deviceId && *deviceId)
     {
-        const auto device =
-            std::find_if(devices.begin(), devices.end(),
-                         [&](const auto& d)
-                         { return EqualNoCase(d.instanceId, deviceId) && d.state != DeviceState::Removed; });
+        const auto device = std::find_if(devices.begin(), devices.end(),
+                                         [&](const auto& candidate) {
+                                             return EqualNoCase(candidate.instanceId, deviceId) &&
+                                                    candidate.state != DeviceState::Removed;
+                                         });
         if (device == devices.end())
+        {
             return CR_NO_SUCH_DEVNODE;
+        }
     }
     if (IsEqualGUID(*interfaceClass, kInterfaceClass))
     {
-        for (const auto& d : devices)
+        for (const auto& device : devices)
         {
-            if (!InterfacePresent(d.state))
+            if (!InterfacePresent(device.state))
+            {
                 continue;
-            if (deviceId && *deviceId && !EqualNoCase(d.instanceId, deviceId))
+            }
+            if (deviceId && *deviceId && !EqualNoCase(device.instanceId, deviceId))
+            {
                 continue;
-            list += LinkForInstance(d.instanceId);
+            }
+            list += LinkForInstance(device.instanceId);
             list += L'\0';
         }
     }
@@ -67,12 +78,16 @@ CONFIGRET WINAPI CM_Get_Device_Interface_List_SizeW(PULONG length, LPGUID interf
                                                     DEVINSTID_W deviceId, ULONG flags)
 {
     if (!length)
+    {
         return CR_INVALID_POINTER;
+    }
     *length = 0;
     std::wstring list;
     const CONFIGRET result = InterfaceList(interfaceClass, deviceId, flags, list);
     if (result == CR_SUCCESS)
+    {
         *length = static_cast<ULONG>(list.size());
+    }
     return result;
 }
 
@@ -80,11 +95,15 @@ CONFIGRET WINAPI CM_Get_Device_Interface_ListW(LPGUID interfaceClass, DEVINSTID_
                                                ULONG length, ULONG flags)
 {
     if (!buffer || length == 0)
+    {
         return CR_INVALID_POINTER;
+    }
     std::wstring list;
     const CONFIGRET result = InterfaceList(interfaceClass, deviceId, flags, list);
     if (result != CR_SUCCESS)
+    {
         return result;
+    }
     if (list.size() > length)
     {
         buffer[0] = L'\0';

@@ -13,7 +13,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
 {
     const auto link = path ? LinkFromControlPath(path) : std::nullopt;
     if (!link)
+    {
         return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+    }
 
     const auto device = store::Find(*InstanceFromLink(*link));
     if (!device || device->state != DeviceState::Started)
@@ -28,7 +30,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
         // Busy: another holder, or the driver side is just taking the next connection. An exclusive
         // device that is open fails with access denied.
         if (::WaitNamedPipeW(pipe.c_str(), 250))
+        {
             handle = ::CreateFileW(pipe.c_str(), access, share, security, disposition, flags, templateFile);
+        }
         if (handle == INVALID_HANDLE_VALUE)
         {
             const DWORD error = ::GetLastError();
@@ -37,7 +41,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
         }
     }
     if (handle == INVALID_HANDLE_VALUE)
+    {
         return handle;
+    }
     CNotificationHub::Instance().RememberHandle(handle, device->instanceId);
     return handle;
 }

@@ -20,7 +20,9 @@ bool Failed(const wchar_t* function)
 {
     const DWORD error = InstallFailure(function);
     if (error == 0)
+    {
         return false;
+    }
     ::SetLastError(error);
     return true;
 }
@@ -28,7 +30,9 @@ bool Failed(const wchar_t* function)
 void Report(PBOOL needReboot, const wchar_t* function)
 {
     if (needReboot)
+    {
         *needReboot = InstallReboot(function) ? TRUE : FALSE;
+    }
 }
 
 bool InfPresent(LPCWSTR infPath)
@@ -47,9 +51,13 @@ bool InfPresent(LPCWSTR infPath)
 BOOL WINAPI DiInstallDriverW(HWND, LPCWSTR infPath, DWORD flags, PBOOL needReboot)
 {
     if (needReboot)
+    {
         *needReboot = FALSE;
+    }
     if (!InfPresent(infPath) || Failed(L"DiInstallDriverW"))
+    {
         return FALSE;
+    }
     // The driver store already holds this package: nothing newer to install.
     if (DriverPackageInstalled() && !(flags & DIIRFLAG_FORCE_INF))
     {
@@ -65,21 +73,29 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesW(HWND, LPCWSTR hardwareId, LPCWSTR
                                                PBOOL needReboot)
 {
     if (needReboot)
+    {
         *needReboot = FALSE;
+    }
     if (!hardwareId || !*hardwareId)
     {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (!InfPresent(infPath) || Failed(L"UpdateDriverForPlugAndPlayDevicesW"))
-        return FALSE;
-    bool matched = false;
-    for (const auto& d : store::Devices())
     {
-        if (d.state == DeviceState::Removed)
+        return FALSE;
+    }
+    bool matched = false;
+    for (const auto& device : store::Devices())
+    {
+        if (device.state == DeviceState::Removed)
+        {
             continue;
-        for (const auto& id : d.hardwareIds)
+        }
+        for (const auto& id : device.hardwareIds)
+        {
             matched = matched || EqualNoCase(id, hardwareId);
+        }
     }
     if (!matched)
     {
@@ -95,10 +111,14 @@ BOOL WINAPI DiInstallDevice(HWND, HDEVINFO handle, PSP_DEVINFO_DATA device, PSP_
                             PBOOL needReboot)
 {
     if (needReboot)
+    {
         *needReboot = FALSE;
+    }
     const std::optional<DeviceInfoElement> element = CDeviceInfoSets::Instance().CopyElement(handle, device);
     if (!element)
+    {
         return FALSE;
+    }
     const DeviceInfoElement& copy = *element;
     const auto record = store::Find(copy.instanceId);
     if (!copy.registered || !record || record->state == DeviceState::Removed)
@@ -107,10 +127,14 @@ BOOL WINAPI DiInstallDevice(HWND, HDEVINFO handle, PSP_DEVINFO_DATA device, PSP_
         return FALSE;
     }
     if (Failed(L"DiInstallDevice"))
+    {
         return FALSE;
+    }
     bool ours = false;
     for (const auto& id : record->hardwareIds)
+    {
         ours = ours || EqualNoCase(id, kHardwareId);
+    }
     if (!ours)
     {
         ::SetLastError(kErrorNoCompatibleDrivers);
@@ -121,7 +145,9 @@ BOOL WINAPI DiInstallDevice(HWND, HDEVINFO handle, PSP_DEVINFO_DATA device, PSP_
         store::SetState(record->instanceId, DeviceState::Started);
         store::Bump();
         if (CDeviceWorld* world = CDeviceWorld::Current())
+        {
             world->Sync();
+        }
         CNotificationHub::Instance().Wake();
     }
     Report(needReboot, L"DiInstallDevice");

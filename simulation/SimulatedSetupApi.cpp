@@ -33,7 +33,9 @@ bool Failed(const wchar_t* function)
 {
     const DWORD error = InstallFailure(function);
     if (error == 0)
+    {
         return false;
+    }
     ::SetLastError(error);
     return true;
 }
@@ -60,7 +62,9 @@ std::vector<std::wstring> ParseMultiString(const wchar_t* p, size_t count)
     {
         size_t end = i;
         while (end < count && p[end] != L'\0')
+        {
             ++end;
+        }
         out.emplace_back(p + i, end - i);
         i = end + 1;
     }
@@ -74,7 +78,9 @@ BOOL ReturnProperty(DEVPROPTYPE valueType, const std::wstring& value, DEVPROPTYP
     const DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
     *type = valueType;
     if (required)
+    {
         *required = bytes;
+    }
     if (size < bytes)
     {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -89,7 +95,9 @@ BOOL ReturnProperty(DEVPROPTYPE valueType, const std::wstring& value, DEVPROPTYP
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, HWND, DWORD flags)
 {
     if (Failed(L"SetupDiGetClassDevsW"))
+    {
         return INVALID_HANDLE_VALUE;
+    }
     const bool allClasses = (flags & DIGCF_ALLCLASSES) != 0;
     if (!classGuid && !allClasses)
     {
@@ -103,34 +111,46 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* classGuid, PCWSTR enumerator, H
         set.hasClass = true;
     }
     const std::wstring filter = enumerator ? enumerator : L"";
-    for (const auto& d : store::Devices())
+    for (const auto& device : store::Devices())
     {
-        if (d.state == DeviceState::Removed)
+        if (device.state == DeviceState::Removed)
+        {
             continue;
+        }
         if (flags & DIGCF_DEVICEINTERFACE)
         {
             // Only started devices expose the interface.
-            if (!InterfacePresent(d.state) || (!allClasses && !IsEqualGUID(*classGuid, kInterfaceClass)))
+            if (!InterfacePresent(device.state) || (!allClasses && !IsEqualGUID(*classGuid, kInterfaceClass)))
+            {
                 continue;
-            if (!filter.empty() && !EqualNoCase(filter, d.instanceId))
+            }
+            if (!filter.empty() && !EqualNoCase(filter, device.instanceId))
+            {
                 continue;
+            }
         }
         else
         {
-            if (!allClasses && !IsEqualGUID(*classGuid, GuidFromText(d.setupClass)))
+            if (!allClasses && !IsEqualGUID(*classGuid, GuidFromText(device.setupClass)))
+            {
                 continue;
-            if ((flags & DIGCF_PRESENT) && d.state != DeviceState::Started)
+            }
+            if ((flags & DIGCF_PRESENT) && device.state != DeviceState::Started)
+            {
                 continue;
-            if (!filter.empty() && !EqualNoCase(filter, d.instanceId) &&
-                !EqualNoCase(filter + L"\\", d.instanceId.substr(0, filter.size() + 1)))
+            }
+            if (!filter.empty() && !EqualNoCase(filter, device.instanceId) &&
+                !EqualNoCase(filter + L"\\", device.instanceId.substr(0, filter.size() + 1)))
+            {
                 continue;
+            }
         }
-        DeviceInfoElement e;
-        e.instanceId = d.instanceId;
-        e.classGuid = GuidFromText(d.setupClass);
-        e.hardwareIds = d.hardwareIds;
-        e.registered = true;
-        set.elements.push_back(std::move(e));
+        DeviceInfoElement element;
+        element.instanceId = device.instanceId;
+        element.classGuid = GuidFromText(device.setupClass);
+        element.hardwareIds = device.hardwareIds;
+        element.registered = true;
+        set.elements.push_back(std::move(element));
     }
     return CDeviceInfoSets::Instance().Add(std::move(set));
 }
@@ -163,15 +183,19 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO handle, PSP_DEVINFO_DATA device, 
     const BOOL valid = CDeviceInfoSets::Instance().WithSet(handle,
                                                            [&](DeviceInfoSet& set) -> BOOL
                                                            {
-                                                               const DeviceInfoElement* e =
+                                                               const DeviceInfoElement* element =
                                                                    CDeviceInfoSets::Element(set, device);
-                                                               if (!e)
+                                                               if (!element)
+                                                               {
                                                                    return FALSE;
-                                                               instanceId = e->instanceId;
+                                                               }
+                                                               instanceId = element->instanceId;
                                                                return TRUE;
                                                            });
     if (!valid)
+    {
         return FALSE;
+    }
     if (flags != 0)
     {
         ::SetLastError(ERROR_INVALID_FLAGS);
@@ -183,7 +207,9 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO handle, PSP_DEVINFO_DATA device, 
         return FALSE;
     }
     if (Failed(L"SetupDiGetDevicePropertyW"))
+    {
         return FALSE;
+    }
     const auto record = store::Find(instanceId);
     if (!record || record->state == DeviceState::Removed)
     {
@@ -199,18 +225,24 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO handle, PSP_DEVINFO_DATA device, 
         return ReturnProperty(DEVPROP_TYPE_STRING_LIST, list, type, buffer, size, required);
     }
     if (SameKey(*key, kDeviceInstanceId))
+    {
         return ReturnProperty(DEVPROP_TYPE_STRING, record->instanceId + L'\0', type, buffer, size, required);
+    }
     if (SameKey(*key, kDeviceHardwareIds) && !record->hardwareIds.empty())
     {
         std::wstring list;
         for (const auto& id : record->hardwareIds)
+        {
             list += id + L'\0';
+        }
         list += L'\0';
         return ReturnProperty(DEVPROP_TYPE_STRING_LIST, list, type, buffer, size, required);
     }
     *type = DEVPROP_TYPE_EMPTY;
     if (required)
+    {
         *required = 0;
+    }
     ::SetLastError(ERROR_NOT_FOUND);
     return FALSE;
 }
@@ -219,32 +251,37 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO handle, PSP_DEVINFO_DATA device
                                         PDWORD required)
 {
     if (Failed(L"SetupDiGetDeviceInstanceIdW"))
+    {
         return FALSE;
-    return CDeviceInfoSets::Instance().WithSet(handle,
-                                               [&](DeviceInfoSet& set) -> BOOL
-                                               {
-                                                   const DeviceInfoElement* e =
-                                                       CDeviceInfoSets::Element(set, device);
-                                                   if (!e)
-                                                       return FALSE;
-                                                   const DWORD needed =
-                                                       static_cast<DWORD>(e->instanceId.size() + 1);
-                                                   if (required)
-                                                       *required = needed;
-                                                   if (!id && size != 0)
-                                                   {
-                                                       ::SetLastError(ERROR_INVALID_USER_BUFFER);
-                                                       return FALSE;
-                                                   }
-                                                   if (size < needed)
-                                                   {
-                                                       ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-                                                       return FALSE;
-                                                   }
-                                                   std::copy(e->instanceId.begin(), e->instanceId.end(), id);
-                                                   id[needed - 1] = L'\0';
-                                                   return TRUE;
-                                               });
+    }
+    return CDeviceInfoSets::Instance().WithSet(
+        handle,
+        [&](DeviceInfoSet& set) -> BOOL
+        {
+            const DeviceInfoElement* element = CDeviceInfoSets::Element(set, device);
+            if (!element)
+            {
+                return FALSE;
+            }
+            const DWORD needed = static_cast<DWORD>(element->instanceId.size() + 1);
+            if (required)
+            {
+                *required = needed;
+            }
+            if (!id && size != 0)
+            {
+                ::SetLastError(ERROR_INVALID_USER_BUFFER);
+                return FALSE;
+            }
+            if (size < needed)
+            {
+                ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return FALSE;
+            }
+            std::copy(element->instanceId.begin(), element->instanceId.end(), id);
+            id[needed - 1] = L'\0';
+            return TRUE;
+        });
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle)
@@ -266,9 +303,13 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
         return FALSE;
     }
     if (Failed(L"SetupDiGetINFClassW"))
+    {
         return FALSE;
+    }
     if (::GetFileAttributesW(infName) == INVALID_FILE_ATTRIBUTES)
+    {
         return FALSE; // the last error of the lookup (file or path not found)
+    }
     wchar_t name[64] = {};
     wchar_t guid[64] = {};
     ::GetPrivateProfileStringW(L"Version", L"Class", L"", name, 64, infName);
@@ -280,7 +321,9 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
     }
     const DWORD needed = static_cast<DWORD>(wcslen(name) + 1);
     if (required)
+    {
         *required = needed;
+    }
     if (!className || size < needed)
     {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -293,7 +336,9 @@ BOOL WINAPI SetupDiGetINFClassW(PCWSTR infName, LPGUID classGuid, PWSTR classNam
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND)
 {
     if (Failed(L"SetupDiCreateDeviceInfoList"))
+    {
         return INVALID_HANDLE_VALUE;
+    }
     DeviceInfoSet set;
     if (classGuid)
     {
@@ -332,13 +377,17 @@ BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO handle, PCWSTR name, const GUID* c
                 return FALSE;
             }
             if (Failed(L"SetupDiCreateDeviceInfoW"))
+            {
                 return FALSE;
-            DeviceInfoElement e;
-            e.instanceId = store::ReserveInstanceId(name);
-            e.classGuid = *classGuid;
-            set.elements.push_back(std::move(e));
+            }
+            DeviceInfoElement element;
+            element.instanceId = store::ReserveInstanceId(name);
+            element.classGuid = *classGuid;
+            set.elements.push_back(std::move(element));
             if (device)
+            {
                 CDeviceInfoSets::Describe(set, set.elements.size() - 1, *device);
+            }
             return TRUE;
         });
 }
@@ -350,22 +399,28 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO handle, PSP_DEVINFO_DATA 
         handle,
         [&](DeviceInfoSet& set) -> BOOL
         {
-            DeviceInfoElement* e = CDeviceInfoSets::Element(set, device);
-            if (!e)
+            DeviceInfoElement* element = CDeviceInfoSets::Element(set, device);
+            if (!element)
+            {
                 return FALSE;
+            }
             if (!buffer && size != 0)
             {
                 ::SetLastError(ERROR_INVALID_PARAMETER);
                 return FALSE;
             }
             if (Failed(L"SetupDiSetDeviceRegistryPropertyW"))
+            {
                 return FALSE;
+            }
             if (property == SPDRP_HARDWAREID)
             {
-                e->hardwareIds =
+                element->hardwareIds =
                     ParseMultiString(reinterpret_cast<const wchar_t*>(buffer), size / sizeof(wchar_t));
-                if (e->registered)
-                    store::SetHardwareIds(e->instanceId, e->hardwareIds);
+                if (element->registered)
+                {
+                    store::SetHardwareIds(element->instanceId, element->hardwareIds);
+                }
             }
             return TRUE;
         });
@@ -375,7 +430,9 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
 {
     const std::optional<DeviceInfoElement> element = CDeviceInfoSets::Instance().CopyElement(handle, device);
     if (!element)
+    {
         return FALSE;
+    }
     const DeviceInfoElement& copy = *element;
 
     auto update = [&](auto change)
@@ -383,9 +440,11 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
         CDeviceInfoSets::Instance().WithSet(handle,
                                             [&](DeviceInfoSet& set) -> BOOL
                                             {
-                                                if (DeviceInfoElement* e =
+                                                if (DeviceInfoElement* element =
                                                         CDeviceInfoSets::Element(set, device))
-                                                    change(*e);
+                                                {
+                                                    change(*element);
+                                                }
                                                 return TRUE;
                                             });
     };
@@ -398,20 +457,31 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
             return FALSE;
         }
         if (Failed(L"DIF_REGISTERDEVICE"))
+        {
             return FALSE;
+        }
         if (!store::RegisterDevice(copy.instanceId, copy.hardwareIds, GuidText(copy.classGuid)))
         {
             ::SetLastError(ERROR_DEVINST_ALREADY_EXISTS);
             return FALSE;
         }
         store::Bump();
-        update([](DeviceInfoElement& e) { e.registered = true; });
+        update([](DeviceInfoElement& element) { element.registered = true; });
         return TRUE;
     }
     if (function == DIF_REMOVE)
     {
         if (Failed(L"DIF_REMOVE"))
+        {
             return FALSE;
+        }
+        // The removal's scope comes from the class-install parameters (SP_REMOVEDEVICE_PARAMS set with
+        // SetupDiSetClassInstallParamsW); without them the request is not valid.
+        if (copy.classInstallFunction != DIF_REMOVE || copy.removeScope != DI_REMOVEDEVICE_GLOBAL)
+        {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
         const auto record = store::Find(copy.instanceId);
         if (!record || record->state == DeviceState::Removed)
         {
@@ -434,11 +504,15 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
             }
             // A device in use that refuses to go is removed at the next reboot, as the system does.
             if (outcome != RemovalOutcome::Removed)
+            {
                 flags |= DI_NEEDREBOOT;
+            }
         }
         if (InstallReboot(L"DIF_REMOVE"))
+        {
             flags |= DI_NEEDRESTART;
-        update([&](DeviceInfoElement& e) { e.installFlags |= flags; });
+        }
+        update([&](DeviceInfoElement& element) { element.installFlags |= flags; });
         return TRUE;
     }
     // No class installer of ours handles anything else: the caller's default action applies.
@@ -458,7 +532,9 @@ BOOL WINAPI SetupDiGetDeviceInfoListDetailW(HDEVINFO handle, PSP_DEVINFO_LIST_DE
                                                        return FALSE;
                                                    }
                                                    if (Failed(L"SetupDiGetDeviceInfoListDetailW"))
+                                                   {
                                                        return FALSE;
+                                                   }
                                                    detail->ClassGuid = set.hasClass ? set.classGuid : GUID{};
                                                    detail->RemoteMachineHandle = nullptr;
                                                    detail->RemoteMachineName[0] = L'\0';
@@ -473,14 +549,18 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO handle, PSP_DEVINFO_DATA devi
         handle,
         [&](DeviceInfoSet& set) -> BOOL
         {
-            DeviceInfoElement* e = CDeviceInfoSets::Element(set, device);
-            if (!e)
+            DeviceInfoElement* element = CDeviceInfoSets::Element(set, device);
+            if (!element)
+            {
                 return FALSE;
+            }
             if (Failed(L"SetupDiSetClassInstallParamsW"))
+            {
                 return FALSE;
+            }
             if (!params)
             {
-                e->classInstallFunction = 0;
+                element->classInstallFunction = 0;
                 return TRUE;
             }
             if (size < sizeof(SP_CLASSINSTALL_HEADER) || params->cbSize != sizeof(SP_CLASSINSTALL_HEADER))
@@ -495,9 +575,9 @@ BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO handle, PSP_DEVINFO_DATA devi
                     ::SetLastError(ERROR_INVALID_PARAMETER);
                     return FALSE;
                 }
-                e->removeScope = reinterpret_cast<const SP_REMOVEDEVICE_PARAMS*>(params)->Scope;
+                element->removeScope = reinterpret_cast<const SP_REMOVEDEVICE_PARAMS*>(params)->Scope;
             }
-            e->classInstallFunction = params->InstallFunction;
+            element->classInstallFunction = params->InstallFunction;
             return TRUE;
         });
 }
@@ -517,10 +597,12 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO handle, PSP_DEVINFO_DATA dev
             DWORD flags = 0;
             if (device)
             {
-                const DeviceInfoElement* e = CDeviceInfoSets::Element(set, device);
-                if (!e)
+                const DeviceInfoElement* element = CDeviceInfoSets::Element(set, device);
+                if (!element)
+                {
                     return FALSE;
-                flags = e->installFlags;
+                }
+                flags = element->installFlags;
             }
             *params = SP_DEVINSTALL_PARAMS_W{};
             params->cbSize = sizeof(SP_DEVINSTALL_PARAMS_W);

@@ -36,12 +36,16 @@ public:
                                        nullptr, &m_key, nullptr)
                    : ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WRITE, &m_key);
         if (status != ERROR_SUCCESS)
+        {
             m_key = nullptr;
+        }
     }
     ~CKey()
     {
         if (m_key)
+        {
             ::RegCloseKey(m_key);
+        }
     }
     CKey(const CKey&) = delete;
     CKey& operator=(const CKey&) = delete;
@@ -54,23 +58,31 @@ public:
         DWORD size = sizeof(value);
         if (!m_key ||
             ::RegGetValueW(m_key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+        {
             return fallback;
+        }
         return value;
     }
     void SetDword(const wchar_t* name, DWORD value) const
     {
         if (m_key)
+        {
             ::RegSetValueExW(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+        }
     }
     std::vector<BYTE> Raw(const wchar_t* name, DWORD flags) const
     {
         DWORD size = 0;
         if (!m_key || ::RegGetValueW(m_key, nullptr, name, flags, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        {
             return {};
+        }
         std::vector<BYTE> data(size + sizeof(wchar_t) * 2);
         size = static_cast<DWORD>(data.size());
         if (::RegGetValueW(m_key, nullptr, name, flags, nullptr, data.data(), &size) != ERROR_SUCCESS)
+        {
             return {};
+        }
         data.resize(size);
         return data;
     }
@@ -79,30 +91,36 @@ public:
         DWORD size = 0;
         if (!m_key ||
             ::RegGetValueW(m_key, nullptr, name, RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS)
+        {
             return std::nullopt;
+        }
         std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
         size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
         if (::RegGetValueW(m_key, nullptr, name, RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS)
+        {
             return std::nullopt;
+        }
         text.resize(wcslen(text.c_str()));
         return text;
     }
     void SetString(const wchar_t* name, const std::wstring& value) const
     {
         if (m_key)
+        {
             ::RegSetValueExW(m_key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        }
     }
     std::vector<std::wstring> MultiString(const wchar_t* name) const
     {
         const auto raw = Raw(name, RRF_RT_REG_MULTI_SZ);
         std::vector<std::wstring> out;
-        const auto* p = reinterpret_cast<const wchar_t*>(raw.data());
+        const auto* cursor = reinterpret_cast<const wchar_t*>(raw.data());
         const size_t count = raw.size() / sizeof(wchar_t);
         size_t i = 0;
-        while (i < count && p[i] != L'\0')
+        while (i < count && cursor[i] != L'\0')
         {
-            std::wstring item(p + i);
+            std::wstring item(cursor + i);
             i += item.size() + 1;
             out.push_back(std::move(item));
         }
@@ -112,11 +130,15 @@ public:
     {
         std::wstring block;
         for (const auto& v : values)
+        {
             block += v + L'\0';
+        }
         block += L'\0';
         if (m_key)
+        {
             ::RegSetValueExW(m_key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(block.data()),
                              static_cast<DWORD>(block.size() * sizeof(wchar_t)));
+        }
     }
     std::vector<std::wstring> SubKeys() const
     {
@@ -126,7 +148,9 @@ public:
             wchar_t name[256];
             DWORD length = 256;
             if (::RegEnumKeyExW(m_key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            {
                 break;
+            }
             names.emplace_back(name, length);
         }
         return names;
@@ -145,7 +169,9 @@ std::wstring NewGuidText()
 {
     GUID guid{};
     if (FAILED(::CoCreateGuid(&guid)))
+    {
         throw std::runtime_error("CoCreateGuid failed");
+    }
     wchar_t text[64];
     ::StringFromGUID2(guid, text, 64);
     return ToLower(text);
@@ -153,34 +179,39 @@ std::wstring NewGuidText()
 
 DeviceRecord ReadDevice(const CKey& key)
 {
-    DeviceRecord r;
-    r.instanceId = key.String(L"InstanceId").value_or(L"");
-    r.state = static_cast<DeviceState>(key.Dword(L"State"));
-    r.hardwareIds = key.MultiString(L"HardwareId");
-    r.setupClass = key.String(L"SetupClass").value_or(L"");
-    r.captureEndpoint = key.String(L"CaptureEndpoint").value_or(L"");
-    r.renderEndpoint = key.String(L"RenderEndpoint").value_or(L"");
+    DeviceRecord record;
+    record.instanceId = key.String(L"InstanceId").value_or(L"");
+    record.state = static_cast<DeviceState>(key.Dword(L"State"));
+    record.index = key.Dword(L"Index");
     const auto events = key.Raw(L"HandleEvents", RRF_RT_REG_BINARY);
-    r.handleEvents.resize(events.size() / sizeof(DWORD));
-    std::copy_n(events.data(), r.handleEvents.size() * sizeof(DWORD),
-                reinterpret_cast<BYTE*>(r.handleEvents.data()));
-    r.vetoedQuery = key.Dword(L"VetoedQuery");
-    r.removeRequestKind = key.Dword(L"RemoveRequestKind");
-    r.removeRequestSeq = key.Dword(L"RemoveRequestSeq");
-    r.removeResult = key.Dword(L"RemoveResult");
-    r.removeResultSeq = key.Dword(L"RemoveResultSeq");
-    r.shortReadRequests = key.Dword(L"ShortReadRequests");
-    r.stallRequests = key.Dword(L"StallRequests");
-    r.stallMs = key.Dword(L"StallMs");
-    r.slowPermille = key.Dword(L"SlowPermille", 1000);
-    r.expectationSeq = key.Dword(L"ExpectationSeq");
-    r.expectation = key.String(L"Expectation").value_or(L"");
-    r.failReadSeq = key.Dword(L"FailReadSeq");
-    r.failReadCode = key.Dword(L"FailReadCode");
-    r.failWriteSeq = key.Dword(L"FailWriteSeq");
-    r.failWriteCode = key.Dword(L"FailWriteCode");
-    r.index = key.Dword(L"Index");
-    return r;
+    record.handleEvents.resize(events.size() / sizeof(DWORD));
+    std::copy_n(events.data(), record.handleEvents.size() * sizeof(DWORD),
+                reinterpret_cast<BYTE*>(record.handleEvents.data()));
+    if (record.state == DeviceState::Removed)
+    {
+        // A removed device is kept for its last handle events and its figures only.
+        return record;
+    }
+    record.hardwareIds = key.MultiString(L"HardwareId");
+    record.setupClass = key.String(L"SetupClass").value_or(L"");
+    record.captureEndpoint = key.String(L"CaptureEndpoint").value_or(L"");
+    record.renderEndpoint = key.String(L"RenderEndpoint").value_or(L"");
+    record.vetoedQuery = key.Dword(L"VetoedQuery");
+    record.removeRequestKind = key.Dword(L"RemoveRequestKind");
+    record.removeRequestSeq = key.Dword(L"RemoveRequestSeq");
+    record.removeResult = key.Dword(L"RemoveResult");
+    record.removeResultSeq = key.Dword(L"RemoveResultSeq");
+    record.shortReadRequests = key.Dword(L"ShortReadRequests");
+    record.stallRequests = key.Dword(L"StallRequests");
+    record.stallMs = key.Dword(L"StallMs");
+    record.slowPermille = key.Dword(L"SlowPermille", 1000);
+    record.expectationSeq = key.Dword(L"ExpectationSeq");
+    record.expectation = key.String(L"Expectation").value_or(L"");
+    record.failReadSeq = key.Dword(L"FailReadSeq");
+    record.failReadCode = key.Dword(L"FailReadCode");
+    record.failWriteSeq = key.Dword(L"FailWriteSeq");
+    record.failWriteCode = key.Dword(L"FailWriteCode");
+    return record;
 }
 
 } // namespace
@@ -190,7 +221,9 @@ CWorldLock::CWorldLock()
     const DWORD result = ::WaitForSingleObject(LockHandle(), INFINITE);
     // WAIT_ABANDONED: a process died holding it; the store is still consistent value by value.
     if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED)
+    {
         throw std::runtime_error("device world lock failed");
+    }
 }
 
 CWorldLock::~CWorldLock()
@@ -231,7 +264,9 @@ std::vector<DeviceRecord> Devices()
     {
         CKey key(L"Devices\\" + name, false);
         if (key)
+        {
             out.push_back(ReadDevice(key));
+        }
     }
     std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.index < b.index; });
     return out;
@@ -240,11 +275,15 @@ std::vector<DeviceRecord> Devices()
 std::optional<DeviceRecord> Find(const std::wstring& instanceId)
 {
     if (instanceId.empty() || instanceId.size() > 200)
+    {
         return std::nullopt;
+    }
     CWorldLock lock;
     CKey key(DeviceKey(instanceId), false);
     if (!key)
+    {
         return std::nullopt;
+    }
     return ReadDevice(key);
 }
 
@@ -255,7 +294,9 @@ std::wstring ReserveInstanceId(const std::wstring& enumeratorName)
     DWORD index = root.Dword(L"NextIndex");
     std::wstring id = InstanceIdForIndex(enumeratorName, index);
     while (CKey(DeviceKey(id), false))
+    {
         id = InstanceIdForIndex(enumeratorName, ++index);
+    }
     root.SetDword(L"NextIndex", index + 1);
     return id;
 }
@@ -265,12 +306,16 @@ bool RegisterDevice(const std::wstring& id, const std::vector<std::wstring>& har
 {
     CWorldLock lock;
     if (CKey(DeviceKey(id), false))
+    {
         return false;
+    }
     const std::wstring capture = CaptureEndpointId(NewGuidText());
     const std::wstring render = RenderEndpointId(NewGuidText());
     CKey key(DeviceKey(id), true);
     if (!key)
+    {
         throw std::runtime_error("cannot create the device record");
+    }
     const size_t digits = id.find_last_of(L'\\');
     key.SetString(L"InstanceId", id);
     key.SetDword(L"Index", static_cast<DWORD>(std::wcstoul(id.c_str() + digits + 1, nullptr, 10)));
@@ -285,14 +330,15 @@ bool RegisterDevice(const std::wstring& id, const std::vector<std::wstring>& har
         DWORD flow;
         const wchar_t* description;
     } endpoints[] = {{capture, 1, L"Microphone"}, {render, 0, L"Speakers"}};
-    for (const auto& e : endpoints)
+    for (const auto& endpoint : endpoints)
     {
-        CKey ep(L"Endpoints\\" + e.id, true);
+        CKey ep(L"Endpoints\\" + endpoint.id, true);
+        ep.SetString(L"Id", endpoint.id);
         ep.SetString(L"Device", id);
-        ep.SetDword(L"Flow", e.flow);
+        ep.SetDword(L"Flow", endpoint.flow);
         ep.SetDword(L"State", 1); // DEVICE_STATE_ACTIVE
         // PKEY_Device_DeviceDesc
-        ep.SetString(L"{A45C254E-DF1C-4EFD-8020-67D146A850E0},2", e.description);
+        ep.SetString(L"{A45C254E-DF1C-4EFD-8020-67D146A850E0},2", endpoint.description);
     }
     return true;
 }
@@ -318,7 +364,9 @@ bool SetState(const std::wstring& instanceId, DeviceState state)
     CWorldLock lock;
     CKey key(DeviceKey(instanceId), false);
     if (!key)
+    {
         return false;
+    }
     key.SetDword(L"State", static_cast<DWORD>(state));
     return true;
 }
@@ -328,12 +376,14 @@ DWORD PostHandleEvents(const std::wstring& instanceId, const std::vector<DWORD>&
     CWorldLock lock;
     CKey key(DeviceKey(instanceId), false);
     if (!key)
+    {
         return 0;
+    }
     auto events = key.Raw(L"HandleEvents", RRF_RT_REG_BINARY);
     for (DWORD action : actions)
     {
-        const auto* p = reinterpret_cast<const BYTE*>(&action);
-        events.insert(events.end(), p, p + sizeof(action));
+        const auto* cursor = reinterpret_cast<const BYTE*>(&action);
+        events.insert(events.end(), cursor, cursor + sizeof(action));
     }
     ::RegSetValueExW(key.Get(), L"HandleEvents", 0, REG_BINARY, events.data(),
                      static_cast<DWORD>(events.size()));
@@ -352,7 +402,9 @@ DWORD RequestRemoval(const std::wstring& instanceId, DWORD kind)
     CWorldLock lock;
     CKey key(DeviceKey(instanceId), false);
     if (!key)
+    {
         return 0;
+    }
     const DWORD seq = key.Dword(L"RemoveRequestSeq") + 1;
     key.SetDword(L"RemoveRequestKind", kind);
     key.SetDword(L"RemoveRequestSeq", seq);
@@ -406,7 +458,7 @@ constexpr StatField kCounted[] = {
     {L"Count.UnregisterInCallback", &DeviceStatistics::unregisterInCallback},
 };
 
-void PublishStatistics(const std::wstring& instanceId, const DeviceStatistics& s)
+void PublishStatistics(const std::wstring& instanceId, const DeviceStatistics& figures)
 {
     CKey key(DeviceKey(instanceId), false);
     if (!key)
@@ -415,12 +467,12 @@ void PublishStatistics(const std::wstring& instanceId, const DeviceStatistics& s
     }
     for (const auto& field : kPublished)
     {
-        key.SetDword(field.name, s.*field.member);
+        key.SetDword(field.name, figures.*field.member);
     }
-    key.SetDword(L"Stats.FirstMismatchBlock", static_cast<DWORD>(s.firstMismatchBlock));
-    key.SetDword(L"Stats.FirstMismatchFrame", static_cast<DWORD>(s.firstMismatchFrame));
-    key.SetDword(L"Stats.GlitchMs", static_cast<DWORD>(s.glitchUs / 1000));
-    key.SetDword(L"Stats.GlitchUsRest", static_cast<DWORD>(s.glitchUs % 1000));
+    key.SetDword(L"Stats.FirstMismatchBlock", static_cast<DWORD>(figures.firstMismatchBlock));
+    key.SetDword(L"Stats.FirstMismatchFrame", static_cast<DWORD>(figures.firstMismatchFrame));
+    key.SetDword(L"Stats.GlitchMs", static_cast<DWORD>(figures.glitchUs / 1000));
+    key.SetDword(L"Stats.GlitchUsRest", static_cast<DWORD>(figures.glitchUs % 1000));
 }
 
 std::optional<DeviceStatistics> ReadStatistics(const std::wstring& instanceId)
@@ -430,25 +482,25 @@ std::optional<DeviceStatistics> ReadStatistics(const std::wstring& instanceId)
     {
         return std::nullopt;
     }
-    DeviceStatistics s;
+    DeviceStatistics figures;
     for (const auto& field : kPublished)
     {
-        s.*field.member = key.Dword(field.name);
+        figures.*field.member = key.Dword(field.name);
     }
-    s.firstMismatchBlock = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchBlock", 0xFFFFFFFF));
-    s.firstMismatchFrame = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchFrame", 0xFFFFFFFF));
-    s.glitchUs =
+    figures.firstMismatchBlock = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchBlock", 0xFFFFFFFF));
+    figures.firstMismatchFrame = static_cast<int32_t>(key.Dword(L"Stats.FirstMismatchFrame", 0xFFFFFFFF));
+    figures.glitchUs =
         static_cast<uint64_t>(key.Dword(L"Stats.GlitchMs")) * 1000 + key.Dword(L"Stats.GlitchUsRest");
-    ReadCounts(instanceId, s);
-    return s;
+    ReadCounts(instanceId, figures);
+    return figures;
 }
 
-void ReadCounts(const std::wstring& instanceId, DeviceStatistics& s)
+void ReadCounts(const std::wstring& instanceId, DeviceStatistics& figures)
 {
     CKey key(DeviceKey(instanceId), false);
     for (const auto& field : kCounted)
     {
-        s.*field.member = key.Dword(field.name);
+        figures.*field.member = key.Dword(field.name);
     }
 }
 
@@ -552,26 +604,27 @@ std::vector<EndpointRecord> Endpoints()
 std::optional<EndpointRecord> FindEndpoint(const std::wstring& endpointId)
 {
     if (endpointId.empty() || endpointId.find(L'\\') != std::wstring::npos)
-        return std::nullopt;
-    CWorldLock lock;
-    // Registry key names ignore letter case, endpoint ids do not: check the stored spelling.
-    CKey endpoints(L"Endpoints", false);
-    for (const auto& name : endpoints.SubKeys())
     {
-        if (name == endpointId)
-        {
-            CKey key(L"Endpoints\\" + name, false);
-            return EndpointRecord{name, key.String(L"Device").value_or(L""), key.Dword(L"Flow"),
-                                  key.Dword(L"State")};
-        }
+        return std::nullopt;
     }
-    return std::nullopt;
+    // One lookup: registry key names ignore letter case, endpoint ids do not, so the spelling stored
+    // in the key decides.
+    CWorldLock lock;
+    CKey key(L"Endpoints\\" + endpointId, false);
+    if (!key || key.String(L"Id").value_or(L"") != endpointId)
+    {
+        return std::nullopt;
+    }
+    return EndpointRecord{endpointId, key.String(L"Device").value_or(L""), key.Dword(L"Flow"),
+                          key.Dword(L"State")};
 }
 
 bool SetEndpointState(const std::wstring& endpointId, DWORD state)
 {
     if (!FindEndpoint(endpointId))
+    {
         return false;
+    }
     CWorldLock lock;
     CKey key(L"Endpoints\\" + endpointId, false);
     key.SetDword(L"State", state);
@@ -581,7 +634,9 @@ bool SetEndpointState(const std::wstring& endpointId, DWORD state)
 std::optional<std::wstring> EndpointProperty(const std::wstring& endpointId, const std::wstring& keyText)
 {
     if (!FindEndpoint(endpointId))
+    {
         return std::nullopt;
+    }
     CKey key(L"Endpoints\\" + endpointId, false);
     return key.String(keyText.c_str());
 }
@@ -590,7 +645,9 @@ bool SetEndpointProperty(const std::wstring& endpointId, const std::wstring& key
                          const std::wstring& value)
 {
     if (!FindEndpoint(endpointId))
+    {
         return false;
+    }
     CWorldLock lock;
     CKey key(L"Endpoints\\" + endpointId, false);
     key.SetString(keyText.c_str(), value);
@@ -601,7 +658,9 @@ std::vector<std::pair<std::wstring, std::wstring>> EndpointProperties(const std:
 {
     std::vector<std::pair<std::wstring, std::wstring>> out;
     if (!FindEndpoint(endpointId))
+    {
         return out;
+    }
     CKey key(L"Endpoints\\" + endpointId, false);
     for (DWORD i = 0;; ++i)
     {
@@ -609,9 +668,13 @@ std::vector<std::pair<std::wstring, std::wstring>> EndpointProperties(const std:
         DWORD length = 256;
         DWORD type = 0;
         if (::RegEnumValueW(key.Get(), i, name, &length, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
+        {
             break;
+        }
         if (type == REG_SZ && name[0] == L'{')
+        {
             out.emplace_back(name, key.String(name).value_or(L""));
+        }
     }
     return out;
 }
@@ -639,7 +702,9 @@ void ArmWorldKeyWatch(HKEY& root, HANDLE changed)
 {
     if (!root && ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kWorldKey, 0, nullptr, 0, KEY_NOTIFY | KEY_READ,
                                    nullptr, &root, nullptr) != ERROR_SUCCESS)
+    {
         root = nullptr;
+    }
     if (root && ::RegNotifyChangeKeyValue(root, FALSE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
                                           changed, TRUE) != ERROR_SUCCESS)
     {

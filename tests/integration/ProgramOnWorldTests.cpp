@@ -32,7 +32,9 @@ bool WaitUntil(const std::function<bool()>& condition, int ms = 5000)
     while (!condition())
     {
         if (std::chrono::steady_clock::now() > deadline)
+        {
             return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 
 using namespace simulation;
 using namespace worldtest;
@@ -206,9 +207,67 @@ TEST(ChannelTransformTest, TheExpectedTransformIsPluggable)
     {
         ASSERT_TRUE(host.Cycle(out, in));
         for (size_t i = 0; i < in.size(); ++i)
+        {
             out[i] = k < 3 ? -in[i] : in[i]; // processed right, then not processed at all
+        }
     }
     ASSERT_TRUE(WaitUntil([&] { return world.Statistics(id)->blocksRead == 6; }));
     EXPECT_EQ(world.Statistics(id)->mismatches, 2u);
     EXPECT_EQ(world.Statistics(id)->firstMismatchBlock, 4);
+}
+
+// Faults on demand, each counted: a read and a write that fail with a chosen code (no I/O done), a
+// block held back for a time, a block held back until the host gives up on it, a slow device.
+TEST_F(ChannelTest, FaultsOnDemandAreCarriedOutAndCounted)
+{
+    CHostChannel host(OpenChannel(id));
+    ASSERT_TRUE(host.IsOpen());
+    std::vector<int32_t> out(kFrames, 0);
+    std::vector<int32_t> in(kFrames);
+    const DWORD bytes = kFrames * 4;
+    ASSERT_TRUE(host.Cycle(out, in));
+    out = in;
+
+    ASSERT_TRUE(RequestFailedWrite(id, ERROR_GEN_FAILURE));
+    DWORD error = 0;
+    EXPECT_EQ(host.Transfer(true, out.data(), bytes, &error), -1);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_GEN_FAILURE));
+    ASSERT_TRUE(RequestFailedRead(id, ERROR_DEVICE_NOT_CONNECTED));
+    EXPECT_EQ(host.Transfer(false, in.data(), bytes, &error), -1);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
+    ASSERT_TRUE(host.Cycle(out, in));
+
+    // A stall of 300 ms delays one answer.
+    ASSERT_TRUE(RequestStall(id, 300));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(host.Cycle(in, in));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(280));
+
+    // Held back until the host gives up: its read is cancelled, and the next cycle streams host.
+    ASSERT_TRUE(RequestStall(id, 0));
+    ASSERT_EQ(host.Transfer(true, in.data(), bytes), static_cast<long>(bytes));
+    auto pending = std::async(std::launch::async, [&] { return host.Transfer(false, in.data(), bytes); });
+    EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+    ::CancelIoEx(host.Handle(), nullptr);
+    EXPECT_EQ(pending.get(), -1);
+    EXPECT_TRUE(host.Cycle(in, in));
+
+    // Twice as slow: about 50 blocks a second instead of 100.
+    ASSERT_TRUE(RequestSlow(id, 2.0));
+    ASSERT_TRUE(host.Cycle(in, in));
+    start = std::chrono::steady_clock::now();
+    for (int k = 0; k < 10; ++k)
+    {
+        ASSERT_TRUE(host.Cycle(in, in));
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(170));
+    EXPECT_FALSE(RequestSlow(id, 0.5));
+
+    ASSERT_TRUE(WaitUntil([&] { return Statistics(id)->cancelledTransfers >= 1; }));
+    const DeviceStatistics s = *Statistics(id);
+    EXPECT_EQ(s.failedReadsInjected, 1u);
+    EXPECT_EQ(s.failedWritesInjected, 1u);
+    EXPECT_EQ(s.stallsInjected, 2u);
+    EXPECT_EQ(s.cancelledTransfers, 1u);
+    EXPECT_GE(s.failedTransfers, 2u);
 }

@@ -18,11 +18,13 @@ namespace
 class CVdevProcess
 {
 public:
-    explicit CVdevProcess(const std::wstring& arguments)
+    // Output goes to `output` (a file name), or is discarded.
+    explicit CVdevProcess(const std::wstring& arguments, const std::wstring& output = L"NUL")
     {
         SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        m_null = ::CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               &inherit, OPEN_EXISTING, 0, nullptr);
+        m_null =
+            ::CreateFileW(output.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          &inherit, output == L"NUL" ? OPEN_EXISTING : CREATE_ALWAYS, 0, nullptr);
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -43,12 +45,16 @@ public:
         if (m_process)
         {
             if (::WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT)
+            {
                 ::TerminateProcess(m_process, 99);
+            }
             ::WaitForSingleObject(m_process, 5000);
             ::CloseHandle(m_process);
         }
         if (m_null != INVALID_HANDLE_VALUE)
+        {
             ::CloseHandle(m_null);
+        }
     }
     CVdevProcess(const CVdevProcess&) = delete;
     CVdevProcess& operator=(const CVdevProcess&) = delete;
@@ -58,7 +64,9 @@ public:
     long Wait(DWORD ms = 20000)
     {
         if (!m_process || ::WaitForSingleObject(m_process, ms) != WAIT_OBJECT_0)
+        {
             return -1;
+        }
         DWORD code = 0;
         ::GetExitCodeProcess(m_process, &code);
         return static_cast<long>(code);
@@ -134,4 +142,94 @@ TEST(CrossProcessTest, DevicesOfAnotherProcessAreSeenStreamedAndRemovedWithThePr
     EXPECT_FALSE(WorldIsServing());
     driver::Devices().CM_Unregister_Notification(handleRegistration);
     driver::Devices().CM_Unregister_Notification(interfaceRegistration);
+}
+
+namespace
+{
+
+std::vector<std::string> Lines(const std::wstring& file)
+{
+    std::vector<std::string> lines;
+    FILE* f = _wfopen(file.c_str(), L"rb");
+    if (f == nullptr)
+    {
+        return lines;
+    }
+    std::string line;
+    for (int c = std::fgetc(f); c != EOF; c = std::fgetc(f))
+    {
+        if (c == '\n')
+        {
+            lines.push_back(line);
+            line.clear();
+        }
+        else if (c != '\r' && c != 0)
+        {
+            line += static_cast<char>(c);
+        }
+    }
+    std::fclose(f);
+    return lines;
+}
+
+} // namespace
+
+// The stream check chosen from the command line, changed while streaming, the figures as JSON (one
+// object per device) and removing every device at once.
+TEST(CrossProcessTest, ExpectationsStatisticsAndRemovalFromTheCommandLine)
+{
+    ResetWorld();
+    CVdevProcess world(L"start 16 --expect gain=0.5");
+    ASSERT_TRUE(world.Started());
+    ASSERT_TRUE(WaitUntil([] { return PresentLinks().size() == 16 && WorldIsServing(); }, 20000));
+    const std::wstring id = StartedDevices().front();
+    CHostChannel host(OpenChannel(id));
+    ASSERT_TRUE(host.IsOpen());
+    std::vector<int32_t> out(480, 0);
+    std::vector<int32_t> in(480);
+    for (int k = 0; k < 10; ++k)
+    {
+        ASSERT_TRUE(host.Cycle(out, in));
+        for (size_t i = 0; i < in.size(); ++i)
+        {
+            out[i] = in[i] / 2;
+        }
+    }
+    CVdevProcess identity(L"expect " + HashForm(id) + L" identity");
+    EXPECT_EQ(identity.Wait(), 0);
+    CVdevProcess bad(L"expect " + HashForm(id) + L" gain=loud");
+    EXPECT_EQ(bad.Wait(), 1);
+    // The serving world takes the change at its next pass, the check restarts at the next block.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (int k = 0; k < 10; ++k)
+    {
+        ASSERT_TRUE(host.Cycle(out, in));
+        out = in;
+    }
+    host.Close();
+    ASSERT_TRUE(WaitUntil([&] { return Statistics(id)->blocksRead >= 20; }));
+    EXPECT_EQ(Statistics(id)->mismatches, 0u);
+
+    const std::wstring file = L"vdev-stats.json";
+    CVdevProcess stats(L"stats --json", file);
+    EXPECT_EQ(stats.Wait(), 0);
+    const auto lines = Lines(file);
+    ASSERT_EQ(lines.size(), 16u);
+    for (const char* key :
+         {"\"id\":", "\"connections\":", "\"blocksRead\":", "\"blocksWritten\":", "\"blocksChecked\":",
+          "\"mismatches\":", "\"lateBlocks\":", "\"turnaroundP50Us\":", "\"turnaroundP99Us\":",
+          "\"turnaroundMaxUs\":", "\"worldLateMaxUs\":", "\"glitchUs\":", "\"failedTransfers\":",
+          "\"vetoesOpenHandle\":", "\"unregisterInCallback\":"})
+    {
+        EXPECT_NE(lines[0].find(key), std::string::npos) << key << " in " << lines[0];
+    }
+    EXPECT_EQ(lines[0].rfind("{\"id\":\"ROOT\\\\MEDIA\\\\", 0), 0u) << lines[0];
+    ::DeleteFileW(file.c_str());
+
+    CVdevProcess removeAll(L"remove all");
+    EXPECT_EQ(removeAll.Wait(), 0);
+    EXPECT_TRUE(StartedDevices().empty());
+    CVdevProcess stop(L"stop");
+    EXPECT_EQ(stop.Wait(), 0);
+    EXPECT_EQ(world.Wait(), 0);
 }

@@ -38,7 +38,9 @@ protected:
     void TearDown() override
     {
         if (set != INVALID_HANDLE_VALUE)
+        {
             driver::Devices().SetupDiDestroyDeviceInfoList(set);
+        }
     }
 
     std::wstring id;
@@ -52,7 +54,9 @@ std::vector<std::wstring> SplitList(const BYTE* buffer, DWORD bytes)
     const auto* p = reinterpret_cast<const wchar_t*>(buffer);
     const size_t count = bytes / sizeof(wchar_t);
     for (size_t i = 0; i < count && p[i]; i += out.back().size() + 1)
+    {
         out.emplace_back(p + i);
+    }
     return out;
 }
 
@@ -136,7 +140,9 @@ protected:
         IMMDeviceCollection* collection = nullptr;
         std::vector<std::wstring> ids;
         if (FAILED(enumerator->EnumAudioEndpoints(eAll, DEVICE_STATE_ACTIVE, &collection)))
+        {
             return ids;
+        }
         UINT count = 0;
         collection->GetCount(&count);
         for (UINT i = 0; i < count; ++i)
@@ -149,7 +155,9 @@ protected:
                 ::CoTaskMemFree(id);
             }
             if (device)
+            {
                 device->Release();
+            }
         }
         collection->Release();
         return ids;
@@ -159,7 +167,7 @@ protected:
     IMMDeviceEnumerator* enumerator = nullptr;
 };
 
-// Counts references, so that the test sees the store take and give back its reference.
+// Counts references, so that the test sees whether the store takes one.
 class CCountingClient final : public IMMNotificationClient
 {
 public:
@@ -225,11 +233,12 @@ TEST_F(EndpointStoreTest, WrittenPropertiesAreReadBackAndReadOnlyStoresRefuseWri
     EXPECT_EQ(enumerator->GetDevice(upper.c_str(), &device), E_NOTFOUND);
 }
 
-TEST_F(EndpointStoreTest, NotificationClientsAreHeldWhileRegisteredAndOtherClassesGoToCom)
+// The enumerator does not add a reference to a registered client: the client keeps its own count.
+TEST_F(EndpointStoreTest, NotificationClientsAreNotReferencedAndOtherClassesGoToCom)
 {
     CCountingClient client;
     ASSERT_EQ(enumerator->RegisterEndpointNotificationCallback(&client), S_OK);
-    EXPECT_EQ(client.count, 2u);
+    EXPECT_EQ(client.count, 1u);
     EXPECT_EQ(enumerator->UnregisterEndpointNotificationCallback(&client), S_OK);
     EXPECT_EQ(client.count, 1u);
     EXPECT_EQ(enumerator->UnregisterEndpointNotificationCallback(&client), E_NOTFOUND);

@@ -56,7 +56,7 @@ protected:
     }
 
     // The removal steps of the setup command for one device; returns the install flags after it.
-    DWORD RemoveThroughSetupApi(const std::wstring& id, bool* removed)
+    DWORD RemoveThroughSetupApi(const std::wstring& id, bool* removed, bool withParams = true)
     {
         auto& api = driver::Devices();
         HDEVINFO set = api.SetupDiGetClassDevsW(&kInterfaceClass, nullptr, nullptr,
@@ -71,7 +71,9 @@ protected:
             wchar_t instance[260];
             EXPECT_TRUE(api.SetupDiGetDeviceInstanceIdW(set, &device, instance, 260, nullptr));
             if (!EqualNoCase(instance, id))
+            {
                 continue;
+            }
             SP_DEVINFO_LIST_DETAIL_DATA_W detail{};
             detail.cbSize = sizeof(detail);
             EXPECT_TRUE(api.SetupDiGetDeviceInfoListDetailW(set, &detail));
@@ -79,9 +81,13 @@ protected:
             params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
             params.ClassInstallHeader.InstallFunction = DIF_REMOVE;
             params.Scope = DI_REMOVEDEVICE_GLOBAL;
-            EXPECT_TRUE(
-                api.SetupDiSetClassInstallParamsW(set, &device, &params.ClassInstallHeader, sizeof(params)));
+            if (withParams)
+            {
+                EXPECT_TRUE(api.SetupDiSetClassInstallParamsW(set, &device, &params.ClassInstallHeader,
+                                                              sizeof(params)));
+            }
             *removed = api.SetupDiCallClassInstaller(DIF_REMOVE, set, &device) != FALSE;
+            removeError = *removed ? 0 : ::GetLastError();
             SP_DEVINSTALL_PARAMS_W install{};
             install.cbSize = sizeof(install);
             EXPECT_TRUE(api.SetupDiGetDeviceInstallParamsW(set, &device, &install));
@@ -93,6 +99,7 @@ protected:
     }
 
     std::wstring inf;
+    DWORD removeError = 0;
 };
 
 } // namespace
@@ -164,6 +171,11 @@ TEST_F(InstallationTest, RemovalReportsRestartWhenConfiguredAndFailuresWithTheir
     const std::wstring a = AddDevice();
     const std::wstring b = AddDevice();
     bool removed = false;
+    // Without the class-install parameters (scope DI_REMOVEDEVICE_GLOBAL) the request is refused.
+    RemoveThroughSetupApi(a, &removed, false);
+    EXPECT_FALSE(removed);
+    EXPECT_EQ(removeError, static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(PresentLinks().size(), 2u);
     EXPECT_EQ(RemoveThroughSetupApi(a, &removed), 0u);
     EXPECT_TRUE(removed);
     EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{LinkForInstance(b)}));

@@ -89,7 +89,9 @@ TEST(StreamCheckerTest, IdentityWithOneBlockOfLatencyPasses)
     std::vector<int32_t> initial(CheckerRun::kFrames, 0);
     run.Render(initial);
     for (int i = 0; i < 10; ++i)
+    {
         run.Render(run.Capture());
+    }
     EXPECT_EQ(run.checker.Checked(), 10u);
     EXPECT_EQ(run.checker.Mismatches(), 0u);
     EXPECT_EQ(run.checker.FirstMismatchBlock(), -1);

@@ -221,8 +221,15 @@ TEST_F(NotificationTest, TheWorldCanVetoAfterTheHolderLetGo)
     driver::Devices().CM_Unregister_Notification(registration);
 }
 
-TEST_F(NotificationTest, SurpriseRemovalBreaksTheChannelWithoutAQuery)
+// The channel breaks at once (the pending read fails, and so does the next transfer, both counted),
+// remove-complete follows, and the interface stays listed until the removal gap has passed.
+TEST_F(NotificationTest, SurpriseRemovalBreaksTheChannelAtOnceAndTheInterfaceGoesAfterTheGap)
 {
+    world.reset();
+    WorldOptions options;
+    options.surpriseRemovalGapMs = 400;
+    world = std::make_unique<CDeviceWorld>(options);
+    ASSERT_TRUE(world->Start());
     const std::wstring id = AddDevice();
     CHostChannel host(OpenChannel(id));
     ASSERT_TRUE(host.IsOpen());
@@ -238,14 +245,132 @@ TEST_F(NotificationTest, SurpriseRemovalBreaksTheChannelWithoutAQuery)
                                return std::make_pair(host.Transfer(false, in.data(), 480 * 4, &error), error);
                            });
     EXPECT_EQ(read.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
-    EXPECT_EQ(RequestRemoval(id, RemovalKind::Surprise), RemovalOutcome::Removed);
+    const auto start = std::chrono::steady_clock::now();
+    auto removal = std::async(std::launch::async, [&] { return RequestRemoval(id, RemovalKind::Surprise); });
     const auto [bytes, error] = read.get();
     EXPECT_EQ(bytes, -1);
     EXPECT_TRUE(error == ERROR_PIPE_NOT_CONNECTED || error == ERROR_BROKEN_PIPE) << error;
+    EXPECT_EQ(host.Transfer(true, in.data(), 480 * 4), -1);
+    ASSERT_TRUE(WaitUntil([&] { return handle.Has(CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE); }));
+    EXPECT_FALSE(interfaces.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL));
+    EXPECT_EQ(PresentLinks().size(), 1u);
+    EXPECT_EQ(OpenChannel(id), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(removal.get(), RemovalOutcome::Removed);
     ASSERT_TRUE(WaitUntil([&] { return interfaces.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL); }));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
     EXPECT_EQ(handle.Actions(), (Actions{CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE}));
+    EXPECT_TRUE(WaitUntil([&] { return Statistics(id)->failedTransfers == 2; }))
+        << Statistics(id)->failedTransfers;
     driver::Devices().CM_Unregister_Notification(handleRegistration);
     driver::Devices().CM_Unregister_Notification(interfaceRegistration);
+}
+
+// Callbacks run on several threads: one registration's in order and never two at once, while another
+// registration is served at the same time.
+TEST_F(NotificationTest, OneRegistrationAtATimeInOrderOthersAlongside)
+{
+    std::atomic<int> inSlow{0};
+    std::atomic<int> mostInSlow{0};
+    std::atomic<bool> fastRanDuringSlow{false};
+    CNotificationLog slow;
+    slow.reply = [&](CM_NOTIFY_ACTION)
+    {
+        mostInSlow = std::max(mostInSlow.load(), ++inSlow);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        --inSlow;
+        return static_cast<DWORD>(ERROR_SUCCESS);
+    };
+    CNotificationLog fast;
+    fast.reply = [&](CM_NOTIFY_ACTION)
+    {
+        fastRanDuringSlow = fastRanDuringSlow || inSlow > 0;
+        return static_cast<DWORD>(ERROR_SUCCESS);
+    };
+    HCMNOTIFICATION slowRegistration = RegisterInterfaces(slow);
+    HCMNOTIFICATION fastRegistration = RegisterInterfaces(fast);
+    const std::wstring a = AddDevice();
+    const std::wstring b = AddDevice();
+    ASSERT_TRUE(WaitUntil([&] { return slow.Entries().size() == 2 && fast.Entries().size() == 2; }));
+    EXPECT_EQ(slow.Entries()[0].link, LinkForInstance(a));
+    EXPECT_EQ(slow.Entries()[1].link, LinkForInstance(b));
+    EXPECT_EQ(mostInSlow.load(), 1);
+    EXPECT_TRUE(fastRanDuringSlow.load());
+    driver::Devices().CM_Unregister_Notification(slowRegistration);
+    driver::Devices().CM_Unregister_Notification(fastRegistration);
+}
+
+// The order between a device's handle events and its interface removal is the world's option.
+TEST_F(NotificationTest, HandleEventsAndInterfaceRemovalComeInTheChosenOrder)
+{
+    for (const DeliveryOrder order : {DeliveryOrder::HandleEventsFirst, DeliveryOrder::InterfaceRemovalFirst})
+    {
+        world.reset();
+        WorldOptions options;
+        options.deliveryOrder = order;
+        world = std::make_unique<CDeviceWorld>(options);
+        ASSERT_TRUE(world->Start());
+        const std::wstring id = AddDevice();
+        CHostChannel host(OpenChannel(id));
+        std::mutex mutex;
+        std::vector<int> sequence;
+        CNotificationLog interfaces;
+        interfaces.reply = [&](CM_NOTIFY_ACTION action)
+        {
+            std::lock_guard lock(mutex);
+            sequence.push_back(action);
+            return static_cast<DWORD>(ERROR_SUCCESS);
+        };
+        CNotificationLog handle;
+        handle.reply = [&](CM_NOTIFY_ACTION action)
+        {
+            if (action == CM_NOTIFY_ACTION_DEVICEQUERYREMOVE)
+            {
+                host.Close();
+            }
+            std::lock_guard lock(mutex);
+            sequence.push_back(action);
+            return static_cast<DWORD>(ERROR_SUCCESS);
+        };
+        HCMNOTIFICATION interfaceRegistration = RegisterInterfaces(interfaces);
+        HCMNOTIFICATION handleRegistration = RegisterHandle(handle, host.Handle());
+        ASSERT_EQ(RequestRemoval(id, RemovalKind::Orderly), RemovalOutcome::Removed);
+        ASSERT_TRUE(WaitUntil(
+            [&]
+            {
+                std::lock_guard lock(mutex);
+                return sequence.size() == 4;
+            }));
+        const Actions handleFirst{CM_NOTIFY_ACTION_DEVICEQUERYREMOVE, CM_NOTIFY_ACTION_DEVICEREMOVEPENDING,
+                                  CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE,
+                                  CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL};
+        const Actions removalFirst{
+            CM_NOTIFY_ACTION_DEVICEQUERYREMOVE, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL,
+            CM_NOTIFY_ACTION_DEVICEREMOVEPENDING, CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE};
+        EXPECT_EQ(sequence, order == DeliveryOrder::HandleEventsFirst ? handleFirst : removalFirst);
+        driver::Devices().CM_Unregister_Notification(handleRegistration);
+        driver::Devices().CM_Unregister_Notification(interfaceRegistration);
+    }
+}
+
+// Unregistering from inside the registration's own callback would deadlock on Windows: counted, and
+// the call returns.
+TEST_F(NotificationTest, UnregisteringFromTheOwnCallbackIsCountedAndDoesNotHang)
+{
+    HCMNOTIFICATION registration = nullptr;
+    std::atomic<bool> returned{false};
+    CNotificationLog log;
+    log.reply = [&](CM_NOTIFY_ACTION)
+    {
+        driver::Devices().CM_Unregister_Notification(registration);
+        returned = true;
+        return static_cast<DWORD>(ERROR_SUCCESS);
+    };
+    registration = RegisterInterfaces(log);
+    ASSERT_NE(registration, nullptr);
+    EXPECT_EQ(Totals().unregisterInCallback, 0u);
+    AddDevice();
+    ASSERT_TRUE(WaitUntil([&] { return returned.load(); }));
+    EXPECT_EQ(Totals().unregisterInCallback, 1u);
 }
 
 TEST_F(NotificationTest, UnregisterWaitsForTheCallbackInProgress)

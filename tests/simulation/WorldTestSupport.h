@@ -3,6 +3,7 @@
 // notification recorder, and bounded waiting.
 #include "driver/DeviceApi.h"
 #include "simulation/DeviceNames.h"
+#include "platform/SystemApi.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -25,7 +26,9 @@ inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000)
     while (!condition())
     {
         if (std::chrono::steady_clock::now() > deadline)
+        {
             return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
@@ -63,7 +66,9 @@ public:
     void Close()
     {
         if (m_handle != INVALID_HANDLE_VALUE)
+        {
             ::CloseHandle(m_handle);
+        }
         m_handle = INVALID_HANDLE_VALUE;
     }
 
@@ -73,19 +78,24 @@ public:
         OVERLAPPED ov{};
         ov.hEvent = m_event;
         ::ResetEvent(m_event);
-        const BOOL started = write ? ::WriteFile(m_handle, buffer, size, nullptr, &ov)
-                                   : ::ReadFile(m_handle, buffer, size, nullptr, &ov);
+        // Through the system call table, as the program transfers (the world sees these requests).
+        const BOOL started = write ? platform::Api().WriteFile(m_handle, buffer, size, nullptr, &ov)
+                                   : platform::Api().ReadFile(m_handle, buffer, size, nullptr, &ov);
         if (!started && ::GetLastError() != ERROR_IO_PENDING)
         {
             if (error)
+            {
                 *error = ::GetLastError();
+            }
             return -1;
         }
         DWORD bytes = 0;
-        if (!::GetOverlappedResult(m_handle, &ov, &bytes, TRUE))
+        if (!platform::Api().GetOverlappedResult(m_handle, &ov, &bytes, TRUE))
         {
             if (error)
+            {
                 *error = ::GetLastError();
+            }
             return -1;
         }
         return static_cast<long>(bytes);
@@ -120,10 +130,14 @@ public:
         auto* self = static_cast<CNotificationLog*>(context);
         std::wstring link;
         if (data->FilterType == CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE)
+        {
             link = data->u.DeviceInterface.SymbolicLink;
+        }
         DWORD result = ERROR_SUCCESS;
         if (self->reply)
+        {
             result = self->reply(action);
+        }
         std::lock_guard lock(self->m_mutex);
         self->m_entries.push_back({action, link});
         return result;
@@ -138,7 +152,9 @@ public:
     {
         std::vector<int> out;
         for (const auto& e : Entries())
+        {
             out.push_back(static_cast<int>(e.action));
+        }
         return out;
     }
     bool Has(CM_NOTIFY_ACTION action, const std::wstring& link = L"")
@@ -146,7 +162,9 @@ public:
         for (const auto& e : Entries())
         {
             if (e.action == action && (link.empty() || e.link == link))
+            {
                 return true;
+            }
         }
         return false;
     }
@@ -167,7 +185,9 @@ inline HCMNOTIFICATION RegisterInterfaces(CNotificationLog& log)
     HCMNOTIFICATION handle = nullptr;
     if (driver::Devices().CM_Register_Notification(&filter, &log, &CNotificationLog::Callback, &handle) !=
         CR_SUCCESS)
+    {
         return nullptr;
+    }
     return handle;
 }
 
@@ -180,7 +200,9 @@ inline HCMNOTIFICATION RegisterHandle(CNotificationLog& log, HANDLE device)
     HCMNOTIFICATION handle = nullptr;
     if (driver::Devices().CM_Register_Notification(&filter, &log, &CNotificationLog::Callback, &handle) !=
         CR_SUCCESS)
+    {
         return nullptr;
+    }
     return handle;
 }
 
@@ -191,14 +213,20 @@ inline std::vector<std::wstring> PresentLinks()
     ULONG length = 0;
     if (driver::Devices().CM_Get_Device_Interface_List_SizeW(
             &length, &cls, nullptr, CM_GET_DEVICE_INTERFACE_LIST_PRESENT) != CR_SUCCESS)
+    {
         return {};
+    }
     std::vector<wchar_t> buffer(length);
     if (driver::Devices().CM_Get_Device_Interface_ListW(&cls, nullptr, buffer.data(), length,
                                                         CM_GET_DEVICE_INTERFACE_LIST_PRESENT) != CR_SUCCESS)
+    {
         return {};
+    }
     std::vector<std::wstring> links;
     for (const wchar_t* p = buffer.data(); *p; p += wcslen(p) + 1)
+    {
         links.emplace_back(p);
+    }
     return links;
 }
 
