@@ -66,7 +66,7 @@ class World:
                 if line.startswith("{")]
 
     def reset_stats(self):
-        wine("orvane-vdev.exe", "stats-reset")
+        wine("orvane-vdev.exe", "reset-stats")
 
     def stop(self):
         wine("orvane-vdev.exe", "stop")
