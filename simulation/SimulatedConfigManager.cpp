@@ -5,6 +5,8 @@
 #include "simulation/SimulatedServices.h"
 #include "simulation/WorldStore.h"
 
+#include "platform/Boundary.h"
+
 #include <algorithm>
 
 namespace simulation::services
@@ -16,7 +18,8 @@ namespace
 const GUID kInterfaceClass = {0x19e108d8, 0x935a, 0x460c, {0x9f, 0x52, 0xcd, 0xc7, 0xc6, 0x32, 0x92, 0xe1}};
 
 // The double-NUL list of present interfaces of the class, or an error.
-CONFIGRET InterfaceList(const GUID* interfaceClass, const wchar_t* deviceId, ULONG flags, std::wstring& list)
+CONFIGRET ReadInterfaceList(const GUID* interfaceClass, const wchar_t* deviceId, ULONG flags,
+                            std::wstring& list)
 {
     if (!interfaceClass)
     {
@@ -61,17 +64,30 @@ CONFIGRET InterfaceList(const GUID* interfaceClass, const wchar_t* deviceId, ULO
     return CR_SUCCESS;
 }
 
+// The store may fail (its lock, the registry): the caller sees a failed call, never an exception.
+CONFIGRET InterfaceList(const GUID* interfaceClass, const wchar_t* deviceId, ULONG flags, std::wstring& list)
+{
+    CONFIGRET result = CR_FAILURE;
+    CatchAtBoundary([&] { result = ReadInterfaceList(interfaceClass, deviceId, flags, list); });
+    return result;
+}
+
 } // namespace
 
 CONFIGRET WINAPI CM_Register_Notification(PCM_NOTIFY_FILTER filter, PVOID context,
                                           PCM_NOTIFY_CALLBACK callback, PHCMNOTIFICATION notification)
 {
-    return CNotificationHub::Instance().Register(filter, context, callback, notification);
+    CONFIGRET result = CR_FAILURE;
+    CatchAtBoundary(
+        [&] { result = CNotificationHub::Instance().Register(filter, context, callback, notification); });
+    return result;
 }
 
 CONFIGRET WINAPI CM_Unregister_Notification(HCMNOTIFICATION notification)
 {
-    return CNotificationHub::Instance().Unregister(notification);
+    CONFIGRET result = CR_FAILURE;
+    CatchAtBoundary([&] { result = CNotificationHub::Instance().Unregister(notification); });
+    return result;
 }
 
 CONFIGRET WINAPI CM_Get_Device_Interface_List_SizeW(PULONG length, LPGUID interfaceClass,

@@ -5,11 +5,16 @@
 #include "simulation/SimulatedServices.h"
 #include "simulation/WorldStore.h"
 
+#include "platform/Boundary.h"
+
 namespace simulation::services
 {
 
-HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                          DWORD disposition, DWORD flags, HANDLE templateFile)
+namespace
+{
+
+HANDLE OpenControl(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                   DWORD flags, HANDLE templateFile)
 {
     const auto link = path ? LinkFromControlPath(path) : std::nullopt;
     if (!link)
@@ -45,6 +50,21 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
         return handle;
     }
     CNotificationHub::Instance().RememberHandle(handle, device->instanceId);
+    return handle;
+}
+
+} // namespace
+
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile)
+{
+    // The store may fail (its lock, the registry): the caller sees a failed open, never an exception.
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (!CatchAtBoundary(
+            [&] { handle = OpenControl(path, access, share, security, disposition, flags, templateFile); }))
+    {
+        ::SetLastError(ERROR_GEN_FAILURE);
+    }
     return handle;
 }
 

@@ -1,6 +1,7 @@
 #include "simulation/WorldStore.h"
 
 #include "simulation/DeviceNames.h"
+#include "simulation/WorldValues.h"
 
 #include <objbase.h>
 
@@ -521,6 +522,10 @@ void AddCount(const std::wstring& instanceId, const wchar_t* name, DWORD delta)
 void ClearCounts()
 {
     CWorldLock lock;
+    {
+        CKey root(L"", false);
+        ::RegDeleteValueW(root.Get(), values::kUnregisterInCallback);
+    }
     CKey devices(L"Devices", false);
     for (const auto& name : devices.SubKeys())
     {

@@ -27,7 +27,8 @@ void Usage()
 {
     std::fwprintf(
         stderr,
-        L"usage: orvane-vdev start N [--frames F] [--expect E] | add | remove ID|all [--veto] |\n"
+        L"usage: orvane-vdev start N [--frames F] [--expect E] [--order handle-first|interface-first]\n"
+        L"                         [--surprise-gap MS] [--grace MS] | add | remove ID|all [--veto] |\n"
         L"                   surprise-remove ID | expect ID E | short-read ID | fail-read ID CODE |\n"
         L"                   fail-write ID CODE | stall ID [MS] | slow ID FACTOR | list |\n"
         L"                   stats [--json] | reset-stats | stop | reset\n"
@@ -84,6 +85,22 @@ int Start(int argc, wchar_t** argv)
         if (std::wcscmp(argv[i], L"--frames") == 0)
         {
             options.channel.framesPerBlock = std::wcstoul(argv[i + 1], nullptr, 10);
+        }
+        else if (std::wcscmp(argv[i], L"--order") == 0 && std::wcscmp(argv[i + 1], L"handle-first") == 0)
+        {
+            options.deliveryOrder = DeliveryOrder::HandleEventsFirst;
+        }
+        else if (std::wcscmp(argv[i], L"--order") == 0 && std::wcscmp(argv[i + 1], L"interface-first") == 0)
+        {
+            options.deliveryOrder = DeliveryOrder::InterfaceRemovalFirst;
+        }
+        else if (std::wcscmp(argv[i], L"--surprise-gap") == 0)
+        {
+            options.surpriseRemovalGapMs = std::wcstoul(argv[i + 1], nullptr, 10);
+        }
+        else if (std::wcscmp(argv[i], L"--grace") == 0)
+        {
+            options.removalGraceMs = std::wcstoul(argv[i + 1], nullptr, 10);
         }
         else if (std::wcscmp(argv[i], L"--expect") == 0)
         {
