@@ -97,6 +97,7 @@ bool CDriver::Transfer(bool write, void* buffer, DWORD size)
     // Counted in before the first look at the handle: a removal callback that has set the cancel flag
     // and then sees no transfer in flight knows that no transfer can still use the handle.
     CTransferCount counted(m_transfersInFlight);
+    m_transferError = 0;
     if (m_cancelled.load())
     {
         return false;
@@ -113,8 +114,10 @@ bool CDriver::Transfer(bool write, void* buffer, DWORD size)
                                : platform::Api().ReadFile(handle, buffer, size, nullptr, &overlapped);
     if (!started)
     {
-        if (GetLastError() != ERROR_IO_PENDING)
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING)
         {
+            m_transferError = error;
             return false;
         }
         // A Cancel that came between the check above and the start of this request found nothing to
@@ -127,7 +130,26 @@ bool CDriver::Transfer(bool write, void* buffer, DWORD size)
     platform::Api().WaitForSingleObject(m_completion.Handle(), INFINITE);
     DWORD transferred = 0;
     const BOOL completed = platform::Api().GetOverlappedResult(handle, &overlapped, &transferred, TRUE);
+    if (!completed)
+    {
+        m_transferError = GetLastError();
+    }
     return !m_cancelled.load() && completed && transferred == size;
+}
+
+bool CDriver::TransferFoundDeviceGone() const noexcept
+{
+    switch (m_transferError)
+    {
+    case ERROR_BROKEN_PIPE:
+    case ERROR_PIPE_NOT_CONNECTED:
+    case 433: // ERROR_NO_SUCH_DEVICE, which MinGW does not define
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void CDriver::WatchRemoval()

@@ -52,6 +52,10 @@ public:
 
     bool IsOpen() const noexcept { return m_handle.load() != INVALID_HANDLE_VALUE; }
     bool IsCancelled() const noexcept { return m_cancelled.load(); }
+    // After a failed Transfer, on the transferring thread: the request failed because the device is no
+    // longer there (its channel broke without a query, as after a surprise removal or when its driver
+    // stops), not because of one bad block.
+    bool TransferFoundDeviceGone() const noexcept;
     RemovalState GetRemovalState() const;
     // Blocks while the state is QueryRemove and returns the state that ended the wait.
     RemovalState WaitWhileQueryRemove();
@@ -79,6 +83,9 @@ private:
     std::atomic<bool> m_cancelled{false};
     // Transfers between their first look at the handle and their last use of it.
     std::atomic<int> m_transfersInFlight{0};
+    // The system error of the last failed transfer, 0 for a cancel or a short count; transferring thread
+    // only.
+    DWORD m_transferError = 0;
     CEvent m_completion;
     mutable std::mutex m_removalMutex;
     std::condition_variable m_removalCondition;

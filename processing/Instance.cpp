@@ -5,6 +5,12 @@
 #include "platform/TextConversion.h"
 #include "processing/AudioLoop.h"
 
+namespace
+{
+// How long an instance whose device went without a query waits for the removal to be reported.
+constexpr auto kRemovalNoticeLimit = std::chrono::seconds(1);
+} // namespace
+
 CInstance::CInstance(velmar::helper::CDynLoader* loader, std::wstring interfacePath,
                      std::shared_ptr<CConfigInstance> configuration)
     : m_loader(loader), m_interfacePath(std::move(interfacePath)), m_configuration(std::move(configuration)),
@@ -58,7 +64,11 @@ bool CInstance::HandleDriverLoss()
 {
     if (m_driver.IsOpen() && !m_driver.IsCancelled())
     {
-        return false;
+        if (!m_driver.TransferFoundDeviceGone())
+        {
+            return false;
+        }
+        return HandleDeviceGone();
     }
     m_driver.Close();
     if (m_stop.load())
@@ -87,6 +97,32 @@ bool CInstance::HandleDriverLoss()
     {
         VLOG_ASYNC(velmar::LogSeverity::Info)
             << L"Audio driver has been tried removed, but cancelled for " << ActiveName();
+    }
+    return true;
+}
+
+bool CInstance::HandleDeviceGone()
+{
+    // No query came first: every further transfer on this handle would fail at once, at time-critical
+    // priority, until the system's remove-complete arrives. Let go of the device now and wait a little
+    // for the system's word instead; the audio phase ends and the driver is reopened (once a second)
+    // as after any other loss.
+    m_driver.Close();
+    CDriver::RemovalState state;
+    {
+        std::unique_lock lock(m_driver.RemovalMutex());
+        m_driver.RemovalCondition().wait_for(lock, kRemovalNoticeLimit,
+                                             [this]
+                                             {
+                                                 return m_driver.RemovalStateLocked() ==
+                                                            CDriver::RemovalState::Removed ||
+                                                        m_stop.load() || m_restart.load();
+                                             });
+        state = m_driver.RemovalStateLocked();
+    }
+    if (state == CDriver::RemovalState::Removed)
+    {
+        VLOG_ASYNC(velmar::LogSeverity::Info) << L"Audio driver has been removed for " << ActiveName();
     }
     return true;
 }

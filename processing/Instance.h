@@ -41,7 +41,9 @@ public:
     void RequestRestart();
     // After a failed transfer: false for an ordinary transfer error. Otherwise closes the channel, and
     // unless the instance is stopping or restarting waits for the outcome of the device's removal
-    // (or for a stop), logs it and returns true: the audio phase ends and the driver is reopened.
+    // (or for a stop), logs it and returns true: the audio phase ends and the driver is reopened. A
+    // transfer that failed because the device is gone (no query came first: a surprise removal) counts
+    // as a loss too.
     bool HandleDriverLoss();
 
     // The display name as the audio path sees it (the active name slot).
@@ -54,6 +56,9 @@ private:
     friend class CAudioLoop;
     friend class CRegistryWatch;
 
+    // A transfer failed because the device is no longer there: closes the channel, waits (bounded, or
+    // until a stop or restart) for the removal notice, logs it when it came; true.
+    bool HandleDeviceGone();
     // Writer side of the name slots; the instance mutex must be held.
     void PublishName(const std::wstring& name);
     void ThreadEntry();
