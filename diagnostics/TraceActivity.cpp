@@ -6,6 +6,9 @@
 
 #include <evntprov.h>
 
+#include <algorithm>
+#include <cwchar>
+
 namespace
 {
 
@@ -38,7 +41,7 @@ struct EventWrite
     const GUID* activityId;
     const GUID* relatedId;
     TraceFields fields;
-    const std::wstring* instanceName;
+    std::wstring_view instanceName;
     std::int64_t counter;
 };
 
@@ -68,8 +71,9 @@ void Write(const CTraceProvider& provider, const EventWrite& event)
     SetDescriptor(data[count++], metadata, metadataSize, kDescriptorEventMetadata);
     if (event.fields != TraceFields::None)
     {
-        const std::wstring& name = *event.instanceName;
-        SetDescriptor(data[count++], name.c_str(), (name.size() + 1) * sizeof(wchar_t), 0);
+        // The text and its terminator: callers hand over terminated texts.
+        SetDescriptor(data[count++], event.instanceName.data(),
+                      (event.instanceName.size() + 1) * sizeof(wchar_t), 0);
     }
     if (event.fields == TraceFields::NameCounter)
     {
@@ -104,11 +108,15 @@ void TraceActivity::Start(const std::wstring& instanceName, const TraceActivity*
         return;
     }
     platform::Api().EventActivityIdControl(EVENT_ACTIVITY_CTRL_CREATE_ID, &m_id);
-    m_instanceName = instanceName;
+    // Kept in the activity's own buffer for the stop: a copy into a string could allocate on the
+    // audio path. A longer name is cut.
+    m_instanceNameLength = std::min(instanceName.size(), kInstanceNameCapacity - 1);
+    std::wmemcpy(m_instanceName, instanceName.c_str(), m_instanceNameLength);
+    m_instanceName[m_instanceNameLength] = L'\0';
     const GUID* related = parent != nullptr && !IsZero(parent->Id()) ? &parent->Id() : nullptr;
     Write(*m_provider,
           {m_name, m_level, m_keyword, kOpcodeStart, &m_id, related,
-           m_hasCounter ? TraceFields::NameCounter : TraceFields::Name, &m_instanceName, m_counter});
+           m_hasCounter ? TraceFields::NameCounter : TraceFields::Name, InstanceName(), m_counter});
     m_traced = true;
 }
 
@@ -123,7 +131,7 @@ void TraceActivity::Stop()
     {
         Write(*m_provider,
               {m_name, m_level, m_keyword, kOpcodeStop, &m_id, nullptr,
-               m_hasCounter ? TraceFields::NameCounter : TraceFields::Name, &m_instanceName, m_counter});
+               m_hasCounter ? TraceFields::NameCounter : TraceFields::Name, InstanceName(), m_counter});
     }
 }
 
@@ -136,8 +144,15 @@ TraceActivity::~TraceActivity()
     m_stopped = true;
     if (m_traced && m_provider->IsEnabled(m_level, m_keyword))
     {
-        Write(*m_provider, {TraceEvents::kActivityStoppedAutomatically, m_level, m_keyword, kOpcodeStop,
-                            &m_id, nullptr, TraceFields::None, nullptr, 0});
+        Write(*m_provider, {TraceEvents::kActivityStoppedAutomatically,
+                            m_level,
+                            m_keyword,
+                            kOpcodeStop,
+                            &m_id,
+                            nullptr,
+                            TraceFields::None,
+                            {},
+                            0});
     }
 }
 
@@ -150,5 +165,5 @@ void TraceEvent(const TraceEventKind& kind, const std::wstring& instanceName, co
     }
     const GUID* activity = enclosing != nullptr && !IsZero(enclosing->Id()) ? &enclosing->Id() : nullptr;
     Write(*provider, {kind.name, kind.level, kind.keyword, kOpcodeInfo, activity, nullptr, TraceFields::Name,
-                      &instanceName, 0});
+                      instanceName, 0});
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class CTraceProvider;
 
@@ -40,7 +41,11 @@ private:
     std::uint64_t m_keyword;
     bool m_hasCounter;
     std::int64_t m_counter;
-    std::wstring m_instanceName; // kept only when the start was written
+    std::wstring_view InstanceName() const noexcept { return {m_instanceName, m_instanceNameLength}; }
+
+    static constexpr std::size_t kInstanceNameCapacity = 128;
+    wchar_t m_instanceName[kInstanceNameCapacity]; // kept only when the start was written
+    std::size_t m_instanceNameLength = 0;
     GUID m_id{};
     bool m_traced = false;
     bool m_stopped = false;

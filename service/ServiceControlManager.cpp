@@ -32,8 +32,22 @@ bool ServiceExists(const std::wstring& name)
     {
         return false;
     }
-    const platform::UniqueServiceHandle manager = OpenServiceManager();
-    return manager && OpenNamedService(manager.get(), name);
+    return static_cast<bool>(OpenExistingService(name));
+}
+
+COpenedService OpenExistingService(const std::wstring& name)
+{
+    COpenedService opened;
+    if (name.empty())
+    {
+        return opened;
+    }
+    opened.manager = OpenServiceManager();
+    if (opened.manager)
+    {
+        opened.service = OpenNamedService(opened.manager.get(), name);
+    }
+    return opened;
 }
 
 } // namespace service

@@ -22,4 +22,15 @@ std::optional<SERVICE_STATUS_PROCESS> QueryStatus(SC_HANDLE service);
 // The name is not empty and both the manager and the service open. Both handles are closed again.
 bool ServiceExists(const std::wstring& name);
 
+// A service opened with the manager it came from; false when either could not be opened.
+struct COpenedService
+{
+    platform::UniqueServiceHandle manager;
+    platform::UniqueServiceHandle service;
+    explicit operator bool() const noexcept { return static_cast<bool>(service); }
+};
+
+// The manager and then the named service (an empty name opens nothing).
+COpenedService OpenExistingService(const std::wstring& name);
+
 } // namespace service

@@ -125,13 +125,8 @@ bool CWinService::Uninstall()
         return false;
     }
     UpdateDependencies(false);
-    const platform::UniqueServiceHandle manager = service::OpenServiceManager();
-    if (!manager)
-    {
-        return false;
-    }
-    const platform::UniqueServiceHandle service = service::OpenNamedService(manager.get(), m_serviceName);
-    return service && ::DeleteService(service.get()) != FALSE;
+    const service::COpenedService opened = service::OpenExistingService(m_serviceName);
+    return opened && ::DeleteService(opened.service.get()) != FALSE;
 }
 
 bool CWinService::Start(const std::wstring& parameters)
@@ -144,37 +139,24 @@ bool CWinService::Start(const std::wstring& parameters)
     {
         WriteParameters(parameters);
     }
-    const platform::UniqueServiceHandle manager = service::OpenServiceManager();
-    if (!manager)
+    const service::COpenedService opened = service::OpenExistingService(m_serviceName);
+    if (!opened)
     {
         return false;
     }
-    const platform::UniqueServiceHandle service = service::OpenNamedService(manager.get(), m_serviceName);
-    if (!service)
-    {
-        return false;
-    }
-    ::StartServiceW(service.get(), 0, nullptr);
-    return service::QueryStatus(service.get()).has_value();
+    ::StartServiceW(opened.service.get(), 0, nullptr);
+    return service::QueryStatus(opened.service.get()).has_value();
 }
 
 bool CWinService::Stop()
 {
-    if (!service::ServiceExists(m_serviceName))
+    const service::COpenedService opened = service::OpenExistingService(m_serviceName);
+    if (!opened)
     {
         return false;
     }
-    const platform::UniqueServiceHandle manager = service::OpenServiceManager();
-    if (!manager)
-    {
-        return false;
-    }
-    const platform::UniqueServiceHandle service = service::OpenNamedService(manager.get(), m_serviceName);
-    if (!service)
-    {
-        return false;
-    }
-    std::optional<SERVICE_STATUS_PROCESS> status = service::QueryStatus(service.get());
+    const SC_HANDLE service = opened.service.get();
+    std::optional<SERVICE_STATUS_PROCESS> status = service::QueryStatus(service);
     if (!status)
     {
         return false;
@@ -184,7 +166,7 @@ bool CWinService::Stop()
         return true;
     }
     SERVICE_STATUS control{};
-    if (!::ControlService(service.get(), SERVICE_CONTROL_STOP, &control))
+    if (!::ControlService(service, SERVICE_CONTROL_STOP, &control))
     {
         return false;
     }
@@ -200,7 +182,7 @@ bool CWinService::Stop()
         const DWORD sleep =
             std::min<DWORD>(std::max(status->dwWaitHint, kMinimumPollMs), static_cast<DWORD>(left.count()));
         std::this_thread::sleep_for(std::chrono::milliseconds(sleep));
-        status = service::QueryStatus(service.get());
+        status = service::QueryStatus(service);
         if (!status)
         {
             return false;
@@ -234,21 +216,12 @@ bool CWinService::SetParameters(const std::wstring& parameters)
 
 bool CWinService::IsRunning() const
 {
-    if (!service::ServiceExists(m_serviceName))
+    const service::COpenedService opened = service::OpenExistingService(m_serviceName);
+    if (!opened)
     {
         return false;
     }
-    const platform::UniqueServiceHandle manager = service::OpenServiceManager();
-    if (!manager)
-    {
-        return false;
-    }
-    const platform::UniqueServiceHandle service = service::OpenNamedService(manager.get(), m_serviceName);
-    if (!service)
-    {
-        return false;
-    }
-    const std::optional<SERVICE_STATUS_PROCESS> status = service::QueryStatus(service.get());
+    const std::optional<SERVICE_STATUS_PROCESS> status = service::QueryStatus(opened.service.get());
     return status && status->dwCurrentState == SERVICE_RUNNING;
 }
 

@@ -44,6 +44,20 @@ void RemoveFolder(const std::filesystem::path& folder)
     std::filesystem::remove_all(folder, ignored);
 }
 
+// orvane-sim.exe beside a variant of the library, in a folder of their own; returns the program.
+std::filesystem::path ProgramWithLibrary(const wchar_t* folderName, const wchar_t* variant)
+{
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / folderName;
+    RemoveFolder(folder);
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(hosttest::BinDirectory() / L"orvane-sim.exe", folder / L"orvane-sim.exe",
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(hosttest::BinDirectory() / L"variants" / variant,
+                               folder / L"velmar.orvane.cl.dll",
+                               std::filesystem::copy_options::overwrite_existing);
+    return folder / L"orvane-sim.exe";
+}
+
 std::string Narrow(const std::wstring& text)
 {
     return std::string(text.begin(), text.end());
@@ -391,44 +405,30 @@ TEST_F(HostOnWorld, RunWithoutDevicesOrWithAnUnfitLibraryEndsAtOnce)
 
     // A library for 44.1 kHz: refused before anything is created.
     AddDevices(1);
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / L"orvane-44k";
-    RemoveFolder(folder);
-    std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(hosttest::BinDirectory() / L"orvane-sim.exe", folder / L"orvane-sim.exe",
-                               std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(hosttest::BinDirectory() / L"variants" / L"velmar.rate44k.cl.dll",
-                               folder / L"velmar.orvane.cl.dll",
-                               std::filesystem::copy_options::overwrite_existing);
+    const std::filesystem::path program = ProgramWithLibrary(L"orvane-44k", L"velmar.rate44k.cl.dll");
     {
-        CHostProcess run(L"-v", folder / L"orvane-sim.exe");
+        CHostProcess run(L"-v", program);
         EXPECT_EQ(run.Wait(20s), std::optional<DWORD>(0));
         EXPECT_TRUE(run.OutputContains("The DLL has incompatible settings with this software"))
             << run.Output();
     }
     EXPECT_FALSE(std::filesystem::exists(kStorageRoot / InstanceIdOf(simulation::StartedDevices().front())));
-    RemoveFolder(folder);
+    RemoveFolder(program.parent_path());
 }
 
 TEST_F(HostOnWorld, LibraryWithoutInitProcess3StreamsThroughInitProcess2)
 {
     StartWorld();
     const auto ids = AddDevices(1);
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() / L"orvane-noinit3";
-    RemoveFolder(folder);
-    std::filesystem::create_directories(folder);
-    std::filesystem::copy_file(hosttest::BinDirectory() / L"orvane-sim.exe", folder / L"orvane-sim.exe",
-                               std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::copy_file(hosttest::BinDirectory() / L"variants" / L"velmar.noinit3.cl.dll",
-                               folder / L"velmar.orvane.cl.dll",
-                               std::filesystem::copy_options::overwrite_existing);
-    host = std::make_unique<CHostProcess>(L"-v", folder / L"orvane-sim.exe");
+    const std::filesystem::path program = ProgramWithLibrary(L"orvane-noinit3", L"velmar.noinit3.cl.dll");
+    host = std::make_unique<CHostProcess>(L"-v", program);
     ASSERT_TRUE(host->Started());
     ASSERT_TRUE(Streams(ids, 100)) << host->Output();
     ExpectNoMismatch(ids);
     ASSERT_TRUE(host->Interrupt());
     EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0));
     host.reset();
-    RemoveFolder(folder);
+    RemoveFolder(program.parent_path());
 }
 
 } // namespace

@@ -15,20 +15,6 @@ std::filesystem::path BinDirectory()
     return std::filesystem::path(path).parent_path();
 }
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-        {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 CHostProcess::CHostProcess(const std::wstring& arguments, std::filesystem::path program)
 {
     static std::atomic<int> sequence{0};

@@ -2,6 +2,8 @@
 // orvane-sim.exe as a child process: output (standard output and error) in a file, stopped with a
 // console interrupt as a user's Ctrl+C would. The child gets a console of its own; the interrupt is
 // sent by attaching to it for a moment.
+#include "WaitUntil.h"
+
 #include <windows.h>
 
 #include <chrono>
@@ -16,8 +18,7 @@ namespace hosttest
 // The folder of the test binaries, orvane-sim.exe and the library.
 std::filesystem::path BinDirectory();
 
-// Polls the condition every 20 ms until it holds or the time is up.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+using ::WaitUntil;
 
 class CHostProcess
 {

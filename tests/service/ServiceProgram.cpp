@@ -113,20 +113,6 @@ CommandResult RunCommand(const std::wstring& arguments, std::chrono::millisecond
     return result;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-        {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
 std::optional<SERVICE_STATUS_PROCESS> ServiceStatus()
 {
     const platform::UniqueServiceHandle service = OpenService();

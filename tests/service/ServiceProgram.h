@@ -1,6 +1,8 @@
 #pragma once
 // orvane-sim.exe run as a command, and what the tests read back from the service control manager and
 // the registry. Every wait here is bounded.
+#include "WaitUntil.h"
+
 #include <windows.h>
 
 #include <chrono>
@@ -10,6 +12,8 @@
 
 namespace servicetest
 {
+
+using ::WaitUntil;
 
 constexpr const wchar_t* kServiceName = L"VELMAR ORVANE.CL drv";
 constexpr const wchar_t* kServiceKey = L"SYSTEM\\CurrentControlSet\\Services\\VELMAR ORVANE.CL drv";
@@ -30,9 +34,6 @@ struct CommandResult
 // Runs orvane-sim.exe with the arguments and waits for it, at most `limit`.
 CommandResult RunCommand(const std::wstring& arguments,
                          std::chrono::milliseconds limit = std::chrono::seconds(60));
-
-// Polls every 20 ms until the condition holds or the time is up.
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 
 // The service's status, none when it does not exist.
 std::optional<SERVICE_STATUS_PROCESS> ServiceStatus();
