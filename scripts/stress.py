@@ -10,10 +10,10 @@ every status page answers with its instance's account; every removed device is g
 more, and a device removed with -r has no instance key left. A table of steps, faults and figures ends
 the run; the exit code is 1 when any check failed."""
 import argparse
+import base64
 import json
 import os
 import random
-import re
 import subprocess
 import sys
 import time
@@ -143,6 +143,7 @@ class Storm:
         expect(run("orvane-sim.exe", "-I", timeout=SERVICE_DEADLINE), 0, "-I")
         wait_state(4)
         self.settle()
+        self.status_pages()
         _, _, handles, threads = service()
         self.baseline = (handles, threads, linux_tasks())
 
@@ -318,12 +319,11 @@ class Storm:
             port, secret = self.config[device]
             deadline = time.time() + 20
             while True:
-                request = urllib.request.Request(f"http://127.0.0.1:{port}/status")
-                auth = urllib.request.HTTPPasswordMgrWithDefaultRealm()
-                auth.add_password(None, f"http://127.0.0.1:{port}/", "admin", f"storm-{secret}")
-                opener = urllib.request.build_opener(urllib.request.HTTPBasicAuthHandler(auth))
+                token = base64.b64encode(f"admin:storm-{secret}".encode()).decode()
+                request = urllib.request.Request(f"http://127.0.0.1:{port}/status",
+                                                 headers={"Authorization": "Basic " + token})
                 try:
-                    code = opener.open(request, timeout=5).status
+                    code = urllib.request.urlopen(request, timeout=5).status
                 except urllib.error.HTTPError as error:
                     code = error.code
                 except (OSError, urllib.error.URLError):
