@@ -3,7 +3,8 @@
 // of a Wine process.
 //
 //   orvane-counts SERVICE   prints "state S pid P handles H threads T" (pid 0 and no counts while
-//                           the service has no process); exit 1 if the service cannot be queried
+//                           the service has no process; handles -1 when unreadable); exit 1 if the service
+//                           cannot be queried
 #include "platform/UniqueHandle.h"
 
 #include <cwchar>
@@ -56,19 +57,20 @@ int wmain(int argc, wchar_t** argv)
         std::fwprintf(stderr, L"service %ls: error %lu\n", argv[1], GetLastError());
         return 1;
     }
-    DWORD handles = 0;
+    long handles = -1; // the count could not be read
     DWORD threads = 0;
     if (status.dwProcessId != 0)
     {
         const platform::UniqueHandle process(
             OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, status.dwProcessId));
-        if (!process || !GetProcessHandleCount(process.get(), &handles))
+        DWORD count = 0;
+        if (process && GetProcessHandleCount(process.get(), &count))
         {
-            handles = 0;
+            handles = static_cast<long>(count);
         }
         threads = ThreadsOf(status.dwProcessId);
     }
-    std::wprintf(L"state %lu pid %lu handles %lu threads %lu\n", status.dwCurrentState, status.dwProcessId,
+    std::wprintf(L"state %lu pid %lu handles %ld threads %lu\n", status.dwCurrentState, status.dwProcessId,
                  handles, threads);
     return 0;
 }
