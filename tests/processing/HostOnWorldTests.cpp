@@ -218,7 +218,7 @@ TEST_F(HostOnWorld, AudioGoesThroughTheLibrary)
     ExpectNoMismatch(ids);
 
     ASSERT_TRUE(host->Interrupt());
-    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0));
+    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0)) << host->Output();
     EXPECT_EQ(simulation::Totals().unregisterInCallback, 0u);
 }
 

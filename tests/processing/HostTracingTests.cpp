@@ -270,7 +270,10 @@ TEST(HostTracing, EveryChunkIsAnAudioLoopWithItsStepsInOrderAndEveryPhaseCountsF
     {
         EXPECT_EQ(counter, 0);
     }
-    EXPECT_EQ(simulation::Statistics(device)->mismatches, 0u);
+    const auto figures = simulation::Statistics(device);
+    EXPECT_EQ(figures->mismatches, 0u)
+        << "first at block " << figures->firstMismatchBlock << " frame " << figures->firstMismatchFrame
+        << " of " << figures->blocksChecked << " checked, connections " << figures->connections;
 }
 
 // orvane-sim.exe told to keep its own trace: a Chrome trace whose slices nest as the audio loop's do.
