@@ -11,6 +11,7 @@
 #include "platform/Boundary.h"
 #include "platform/SystemApi.h"
 #include "platform/TextConversion.h"
+#include "processing/JsonText.h"
 
 #include <atomic>
 #include <cstdint>
@@ -132,30 +133,6 @@ ULONG WINAPI TimelineWrite(REGHANDLE, PCEVENT_DESCRIPTOR descriptor, LPCGUID act
     return ERROR_SUCCESS;
 }
 
-std::string JsonText(const std::string& text)
-{
-    std::string out;
-    for (const char c : text)
-    {
-        if (c == '"' || c == '\\')
-        {
-            out += '\\';
-            out += c;
-        }
-        else if (static_cast<unsigned char>(c) < 0x20)
-        {
-            char escaped[8];
-            std::snprintf(escaped, sizeof(escaped), "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        }
-        else
-        {
-            out += c;
-        }
-    }
-    return out;
-}
-
 std::string ActivityText(const GUID& id)
 {
     char text[40];
@@ -196,7 +173,7 @@ void Save()
             std::fprintf(
                 out,
                 ",\n{\"name\":\"thread_name\",\"ph\":\"M\",\"pid\":1,\"tid\":%lu,\"args\":{\"name\":\"%s\"}}",
-                static_cast<unsigned long>(entry.thread), JsonText(instance).c_str());
+                static_cast<unsigned long>(entry.thread), JsonEscape(instance).c_str());
         }
         const double us =
             static_cast<double>(entry.time - timeline.start) * 1e6 / static_cast<double>(timeline.frequency);
@@ -204,13 +181,13 @@ void Save()
         std::fprintf(
             out,
             ",\n{\"name\":\"%s\",\"cat\":\"level%u,0x%llx\",\"ph\":\"%s\",\"ts\":%.3f,\"pid\":1,\"tid\":%lu",
-            JsonText(entry.name).c_str(), entry.level, static_cast<unsigned long long>(entry.keyword), phase,
-            us, static_cast<unsigned long>(entry.thread));
+            JsonEscape(entry.name).c_str(), entry.level, static_cast<unsigned long long>(entry.keyword),
+            phase, us, static_cast<unsigned long>(entry.thread));
         if (entry.opcode != kStart && entry.opcode != kStop)
         {
             std::fputs(",\"s\":\"t\"", out);
         }
-        std::fprintf(out, ",\"args\":{\"inst_name\":\"%s\",\"activity\":\"%s\"", JsonText(instance).c_str(),
+        std::fprintf(out, ",\"args\":{\"inst_name\":\"%s\",\"activity\":\"%s\"", JsonEscape(instance).c_str(),
                      ActivityText(entry.activity).c_str());
         if (entry.hasCounter)
         {
