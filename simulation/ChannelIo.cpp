@@ -24,6 +24,9 @@ struct Slot
     std::atomic<HANDLE> handle{nullptr};
     std::atomic<DWORD> failRead{0};
     std::atomic<DWORD> failWrite{0};
+    // A read that was started although it must fail: it fails when it completes.
+    std::atomic<LPOVERLAPPED> failing{nullptr};
+    std::atomic<DWORD> failingError{0};
     std::atomic<uint32_t> failed{0};
     std::atomic<uint32_t> cancelled{0};
     std::atomic<uint32_t> failedReads{0};
@@ -80,30 +83,64 @@ void CountFailure(Slot& slot, DWORD error)
     }
 }
 
-// A read or write the device was asked to fail: refused before any I/O, with the code.
-bool Injected(Slot* slot, std::atomic<DWORD> Slot::*request, std::atomic<uint32_t> Slot::*count)
+// A write the device was asked to fail: refused before the device took anything, with the code.
+bool RefusedWrite(Slot* slot)
 {
     if (slot == nullptr)
     {
         return false;
     }
-    const DWORD error = (slot->*request).exchange(0);
+    const DWORD error = slot->failWrite.exchange(0);
     if (error == 0)
     {
         return false;
     }
-    (slot->*count).fetch_add(1, std::memory_order_relaxed);
+    slot->failedWrites.fetch_add(1, std::memory_order_relaxed);
     slot->failed.fetch_add(1, std::memory_order_relaxed);
     ::SetLastError(error);
     return true;
 }
 
+// A read the device was asked to fail takes the block it would have returned and then fails with the
+// code: the device's capture stream runs on in real time, so the period of a failed request is lost
+// (refusing it before any I/O would leave the block for the next read and shift the stream).
+BOOL FailedRead(Slot& slot, DWORD error, HANDLE file, LPVOID buffer, DWORD size, LPDWORD read,
+                LPOVERLAPPED overlapped)
+{
+    slot.failedReads.fetch_add(1, std::memory_order_relaxed);
+    if (g_readFile(file, buffer, size, read, overlapped))
+    {
+        slot.failed.fetch_add(1, std::memory_order_relaxed);
+        if (read != nullptr)
+        {
+            *read = 0;
+        }
+        ::SetLastError(error);
+        return FALSE;
+    }
+    const DWORD started = ::GetLastError();
+    if (started == ERROR_IO_PENDING && overlapped != nullptr)
+    {
+        slot.failingError.store(error);
+        slot.failing.store(overlapped);
+    }
+    else
+    {
+        CountFailure(slot, started);
+    }
+    ::SetLastError(started);
+    return FALSE;
+}
+
 BOOL WINAPI ObservedReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
 {
     Slot* slot = Find(file);
-    if (Injected(slot, &Slot::failRead, &Slot::failedReads))
+    if (slot != nullptr)
     {
-        return FALSE;
+        if (const DWORD error = slot->failRead.exchange(0); error != 0)
+        {
+            return FailedRead(*slot, error, file, buffer, size, read, overlapped);
+        }
     }
     const BOOL result = g_readFile(file, buffer, size, read, overlapped);
     if (!result && slot != nullptr)
@@ -119,7 +156,7 @@ BOOL WINAPI ObservedWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD w
                               LPOVERLAPPED overlapped)
 {
     Slot* slot = Find(file);
-    if (Injected(slot, &Slot::failWrite, &Slot::failedWrites))
+    if (RefusedWrite(slot))
     {
         return FALSE;
     }
@@ -136,13 +173,30 @@ BOOL WINAPI ObservedWriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD w
 BOOL WINAPI ObservedOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait)
 {
     const BOOL result = g_overlappedResult(file, overlapped, bytes, wait);
+    const DWORD error = result ? 0 : ::GetLastError();
+    Slot* slot = Find(file);
+    if (slot == nullptr)
+    {
+        ::SetLastError(error);
+        return result;
+    }
+    if (overlapped != nullptr && error != ERROR_IO_INCOMPLETE && slot->failing.load() == overlapped)
+    {
+        slot->failing.store(nullptr);
+        if (result)
+        {
+            slot->failed.fetch_add(1, std::memory_order_relaxed);
+            if (bytes != nullptr)
+            {
+                *bytes = 0;
+            }
+            ::SetLastError(slot->failingError.load());
+            return FALSE;
+        }
+    }
     if (!result)
     {
-        const DWORD error = ::GetLastError();
-        if (Slot* slot = Find(file))
-        {
-            CountFailure(*slot, error);
-        }
+        CountFailure(*slot, error);
         ::SetLastError(error);
     }
     return result;

@@ -18,13 +18,13 @@
 
 using namespace std::chrono_literals;
 using hosttest::CHostProcess;
+using hosttest::kStorageRoot;
 using hosttest::WaitUntil;
 
 namespace
 {
 
 constexpr const wchar_t* kProductKey = L"SOFTWARE\\VELMAR\\ORVANE.CL.drv";
-const std::filesystem::path kStorageRoot = L"C:\\ProgramData\\VELMAR\\ORVANE.CL.drv";
 
 std::wstring InstanceKey(const std::wstring& id)
 {
@@ -120,8 +120,7 @@ protected:
     {
         simulation::ResetWorld();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKey);
-        std::error_code ignored;
-        std::filesystem::remove_all(kStorageRoot, ignored);
+        ASSERT_TRUE(hosttest::ClearStoredState());
     }
     void TearDown() override
     {

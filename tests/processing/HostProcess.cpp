@@ -15,6 +15,18 @@ std::filesystem::path BinDirectory()
     return std::filesystem::path(path).parent_path();
 }
 
+bool ClearStoredState()
+{
+    return WaitUntil(
+        []
+        {
+            std::error_code error;
+            std::filesystem::remove_all(kStorageRoot, error);
+            return !std::filesystem::exists(kStorageRoot, error);
+        },
+        std::chrono::seconds(5));
+}
+
 CHostProcess::CHostProcess(const std::wstring& arguments, std::filesystem::path program)
 {
     static std::atomic<int> sequence{0};

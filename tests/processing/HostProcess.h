@@ -20,6 +20,14 @@ std::filesystem::path BinDirectory();
 
 using ::WaitUntil;
 
+// Where the instances keep their files (the library's state and account), one folder per instance.
+inline const std::filesystem::path kStorageRoot = L"C:\\ProgramData\\VELMAR\\ORVANE.CL.drv";
+
+// Removes every instance's stored files, so that a test does not start with an earlier test's library
+// state (a gain it set, say). Wine may keep a file of a host that just ended open for a moment, so
+// this tries for up to five seconds; false when they are still there.
+bool ClearStoredState();
+
 class CHostProcess
 {
 public:

@@ -64,6 +64,7 @@ TEST(HostStress, TwoHundredMixedStepsOverFourStreamingDevices)
 {
     simulation::ResetWorld();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kProductKey);
+    ASSERT_TRUE(hosttest::ClearStoredState());
     simulation::WorldOptions options;
     options.surpriseRemovalGapMs = 100;
     simulation::CDeviceWorld world(options);

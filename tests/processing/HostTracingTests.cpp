@@ -147,6 +147,7 @@ TEST(HostTracing, EveryChunkIsAnAudioLoopWithItsStepsInOrderAndEveryPhaseCountsF
 {
     simulation::ResetWorld();
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VELMAR\\ORVANE.CL.drv");
+    ASSERT_TRUE(hosttest::ClearStoredState());
     // A name too long to live inside a string object: copying it anywhere would allocate.
     const std::wstring name = L"A display name longer than any small-string buffer";
     simulation::CDeviceWorld world;

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <future>
+#include <thread>
 
 using namespace simulation;
 using namespace worldtest;
@@ -216,7 +217,7 @@ TEST(ChannelTransformTest, TheExpectedTransformIsPluggable)
     EXPECT_EQ(world.Statistics(id)->firstMismatchBlock, 4);
 }
 
-// Faults on demand, each counted: a read and a write that fail with a chosen code (no I/O done), a
+// Faults on demand, each counted: a write refused and a read failed with a chosen code, a
 // block held back for a time, a block held back until the host gives up on it, a slow device.
 TEST_F(ChannelTest, FaultsOnDemandAreCarriedOutAndCounted)
 {
@@ -228,14 +229,22 @@ TEST_F(ChannelTest, FaultsOnDemandAreCarriedOutAndCounted)
     ASSERT_TRUE(host.Cycle(out, in));
     out = in;
 
+    // A refused write: the device took nothing, so the write is made again before the next read.
     ASSERT_TRUE(RequestFailedWrite(id, ERROR_GEN_FAILURE));
     DWORD error = 0;
     EXPECT_EQ(host.Transfer(true, out.data(), bytes, &error), -1);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_GEN_FAILURE));
+    ASSERT_TRUE(host.Cycle(out, in));
+    // A failed read loses its block: the next read returns the block after it, not the same one.
     ASSERT_TRUE(RequestFailedRead(id, ERROR_DEVICE_NOT_CONNECTED));
+    ASSERT_EQ(host.Transfer(true, in.data(), bytes), static_cast<long>(bytes));
     EXPECT_EQ(host.Transfer(false, in.data(), bytes, &error), -1);
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED));
     ASSERT_TRUE(host.Cycle(out, in));
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    DWORD waiting = 1;
+    ASSERT_TRUE(::PeekNamedPipe(host.Handle(), nullptr, 0, nullptr, &waiting, nullptr));
+    EXPECT_EQ(waiting, 0u) << "a block the failed read left behind";
 
     // A stall of 300 ms delays one answer.
     ASSERT_TRUE(RequestStall(id, 300));
