@@ -4,9 +4,9 @@
 // call table's ReadFile, WriteFile and GetOverlappedResult pass through here once a channel was
 // opened). It counts the client's failed and cancelled transfers per device and fails a read or a
 // write on request with a chosen error code: a failed write is refused before the device took
-// anything; a failed read completes as it would have, with the block it would have returned lost. Lookups on
-// the transfer path take no lock and allocate nothing; the counts are added to the shared store by the
-// notification hub's thread.
+// anything; a failed read completes as it would have, and the block it would have returned is lost.
+// Lookups on the transfer path take no lock and allocate nothing; the counts are added to the shared
+// store by the notification hub's thread.
 #include <string>
 
 #include <windows.h>
