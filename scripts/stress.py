@@ -14,6 +14,7 @@ import base64
 import json
 import os
 import random
+import re
 import subprocess
 import sys
 import time
@@ -45,6 +46,34 @@ class Failure(Exception):
     pass
 
 
+def backtraces():
+    """Every thread of every process in the prefix, as Wine's debugger sees them, with the frames of our
+    own programs resolved to functions and lines; written beside the step journal for a hang."""
+    try:
+        done = subprocess.run(["winedbg"], input="bt all\nquit\n", capture_output=True, text=True, timeout=120)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return f"no backtraces: {error}"
+    images = {"orvane-sim": "orvane-sim.exe", "orvane-vdev": "orvane-vdev.exe",
+              "velmar.orvane.cl": "velmar.orvane.cl.dll"}
+    lines = []
+    for line in done.stdout.splitlines():
+        match = re.search(r" in ([\w.-]+) \(\+0x([0-9a-f]+)\)", line)
+        if match and match.group(1) in images:
+            image = os.path.join(BIN, images[match.group(1)])
+            base = 0x140000000 if image.endswith(".exe") else None
+            if base is None:
+                dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", image], capture_output=True, text=True)
+                base = int(re.search(r"ImageBase\s+([0-9a-fA-F]+)", dump.stdout).group(1), 16)
+            where = subprocess.run(["x86_64-w64-mingw32-addr2line", "-f", "-C", "-p", "-e", image,
+                                    hex(base + int(match.group(2), 16))], capture_output=True, text=True)
+            line += "   " + where.stdout.strip()
+        lines.append(line)
+    path = os.path.join(BUILD, "stress-backtraces.log")
+    with open(path, "w") as out:
+        out.write("\n".join(lines) + "\n")
+    return f"backtraces in {path}"
+
+
 def run(*args, timeout=STEP_DEADLINE):
     """A Wine program from the build's bin folder or one of Wine's own tools (reg)."""
     program = args[0] if args[0] in ("reg",) else os.path.join(BIN, args[0])
@@ -53,7 +82,7 @@ def run(*args, timeout=STEP_DEADLINE):
         done = subprocess.run(["wine", program, *args[1:]], stdin=subprocess.DEVNULL, capture_output=True,
                               text=True, timeout=timeout, cwd=BIN)
     except subprocess.TimeoutExpired:
-        raise Failure(f"hang: {' '.join(args)} did not end within {timeout} s")
+        raise Failure(f"hang: {' '.join(args)} did not end within {timeout} s ({backtraces()})")
     done.elapsed = time.time() - started
     return done
 
@@ -71,7 +100,12 @@ def stats():
 
 def service():
     """(state, Windows pid, handles, threads) of the service's process."""
-    out = expect(run("orvane-counts.exe", SERVICE), 0, "orvane-counts").stdout.split()
+    for attempt in range(5):
+        done = run("orvane-counts.exe", SERVICE)
+        if done.returncode == 0 or attempt == 4:
+            break
+        time.sleep(0.5)  # a service just created or deleted is not always found at once
+    out = expect(done, 0, "orvane-counts").stdout.split()
     values = dict(zip(out[0::2], map(int, out[1::2])))
     return values["state"], values["pid"], values["handles"], values["threads"]
 
@@ -98,7 +132,8 @@ def wait_state(state, limit=SERVICE_DEADLINE):
         if service()[0] == state:
             return
         time.sleep(0.3)
-    raise Failure(f"hang: the service did not reach state {state} within {limit} s (now {service()[0]})")
+    raise Failure(f"hang: the service did not reach state {state} within {limit} s (now {service()[0]}; "
+                  f"{backtraces()})")
 
 
 def reg_add(key, name, kind, data):
@@ -311,7 +346,7 @@ class Storm:
                 self.journal.write(json.dumps({d: figures[d] for d in slow}) + "\n")
                 self.journal.flush()
                 raise Failure(f"hang: devices not streaming again within {STREAM_DEADLINE} s: {slow} "
-                              f"(figures and steps in {self.journal.name})")
+                              f"(figures and steps in {self.journal.name}; {backtraces()})")
             time.sleep(0.5)
         bad = {d: (figures[d]["mismatches"], figures[d]["firstMismatchBlock"], figures[d]["firstMismatchFrame"])
                for d in self.present if figures[d]["mismatches"]}

@@ -217,7 +217,7 @@ TEST_F(HostOnWorld, AudioGoesThroughTheLibrary)
     ExpectNoMismatch(ids);
 
     ASSERT_TRUE(host->Interrupt());
-    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0)) << host->Output();
+    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0)) << host->Output() << host->Backtraces();
     EXPECT_EQ(simulation::Totals().unregisterInCallback, 0u);
 }
 
@@ -273,7 +273,7 @@ TEST_P(HostRemovals, DevicesComeAndGoWhileStreaming)
     ExpectNoMismatch(first);
     EXPECT_EQ(simulation::Totals().unregisterInCallback, 0u);
     ASSERT_TRUE(host->Interrupt());
-    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0));
+    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0)) << host->Output() << host->Backtraces();
 }
 
 INSTANTIATE_TEST_SUITE_P(BothOrders, HostRemovals,
@@ -383,7 +383,7 @@ TEST_F(HostOnWorld, CtrlCEndsARunOfEightDevicesQuickly)
     ASSERT_TRUE(Streams(ids, 20, 30s)) << host->Output();
     const auto interrupted = std::chrono::steady_clock::now();
     ASSERT_TRUE(host->Interrupt());
-    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0)) << host->Output();
+    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0)) << host->Output() << host->Backtraces();
     // Reported, not asserted: this machine is shared.
     std::cout << "[ figures  ] Ctrl+C to exit with 8 devices: "
               << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
@@ -425,7 +425,7 @@ TEST_F(HostOnWorld, LibraryWithoutInitProcess3StreamsThroughInitProcess2)
     ASSERT_TRUE(Streams(ids, 100)) << host->Output();
     ExpectNoMismatch(ids);
     ASSERT_TRUE(host->Interrupt());
-    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0));
+    EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0)) << host->Output() << host->Backtraces();
     host.reset();
     RemoveFolder(program.parent_path());
 }

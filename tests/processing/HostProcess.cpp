@@ -1,6 +1,9 @@
 #include "HostProcess.h"
 
+#include "platform/UniqueHandle.h"
+
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -116,6 +119,66 @@ std::optional<DWORD> CHostProcess::Wait(std::chrono::milliseconds limit)
     DWORD code = 0;
     GetExitCodeProcess(m_process, &code);
     return code;
+}
+
+std::string CHostProcess::Backtraces() const
+{
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+    {
+        return "no backtraces: no pipe";
+    }
+    const platform::UniqueHandle input(readEnd);
+    const platform::UniqueHandle commands(writeEnd);
+    SetHandleInformation(commands.get(), HANDLE_FLAG_INHERIT, 0);
+    const std::filesystem::path file = m_outputFile.wstring() + L".bt";
+    const platform::UniqueFile output(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const char script[] = "bt all\nquit\n";
+    DWORD written = 0;
+    WriteFile(commands.get(), script, sizeof(script) - 1, &written, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.get();
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
+    PROCESS_INFORMATION info{};
+    std::wstring commandLine = L"winedbg.exe";
+    if (!output || !CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, DETACHED_PROCESS,
+                                   nullptr, nullptr, &startup, &info))
+    {
+        return "no backtraces: winedbg did not start";
+    }
+    const platform::UniqueHandle debugger(info.hProcess);
+    const platform::UniqueHandle debuggerThread(info.hThread);
+    if (WaitForSingleObject(debugger.get(), 60000) != WAIT_OBJECT_0)
+    {
+        TerminateProcess(debugger.get(), 1);
+    }
+    std::ifstream text(file, std::ios::binary);
+    std::string line;
+    std::string threads;
+    char ours[64] = {};
+    std::snprintf(ours, sizeof(ours), " in process %04lx ", static_cast<unsigned long>(m_processId));
+    bool keep = false;
+    while (std::getline(text, line))
+    {
+        if (line.rfind("Backtracing for thread", 0) == 0)
+        {
+            keep = line.find(ours) != std::string::npos;
+        }
+        if (keep)
+        {
+            threads += line + "\n";
+        }
+    }
+    text.close();
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
+    return threads.empty() ? "no backtraces of the child" : "backtraces of the child:\n" + threads;
 }
 
 std::string CHostProcess::Output() const

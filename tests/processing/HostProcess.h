@@ -48,6 +48,9 @@ public:
     std::string Output() const;
     bool OutputContains(const std::string& text) const { return Output().find(text) != std::string::npos; }
     size_t CountInOutput(const std::string& text) const;
+    // The child's threads as Wine's debugger sees them (frames of our images as image+offset, for
+    // addr2line), for a child that does not end when it should.
+    std::string Backtraces() const;
     // Waits until the output contains text.
     bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit) const;
 

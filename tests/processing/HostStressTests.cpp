@@ -175,7 +175,7 @@ TEST(HostStress, TwoHundredMixedStepsOverFourStreamingDevices)
               << "; open-handle vetoes " << simulation::Totals().vetoesOpenHandle << "\n";
 
     ASSERT_TRUE(host.Interrupt());
-    EXPECT_EQ(host.Wait(20s), std::optional<DWORD>(0)) << host.Output();
+    EXPECT_EQ(host.Wait(20s), std::optional<DWORD>(0)) << host.Output() << host.Backtraces();
 }
 
 } // namespace

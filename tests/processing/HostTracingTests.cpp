@@ -295,7 +295,7 @@ TEST(HostTracing, TraceFileOfTheSimulatedBuildNestsEveryChunkInItsPass)
             hosttest::WaitUntil([&] { return simulation::Statistics(device)->blocksChecked >= 50; }, 20s))
             << host.Output();
         ASSERT_TRUE(host.Interrupt());
-        ASSERT_EQ(host.Wait(10s), std::optional<DWORD>(0)) << host.Output();
+        ASSERT_EQ(host.Wait(10s), std::optional<DWORD>(0)) << host.Output() << host.Backtraces();
     }
     nlohmann::json trace;
     {
