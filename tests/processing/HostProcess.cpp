@@ -134,8 +134,8 @@ std::string CHostProcess::Backtraces() const
     const platform::UniqueHandle commands(writeEnd);
     SetHandleInformation(commands.get(), HANDLE_FLAG_INHERIT, 0);
     const std::filesystem::path file = m_outputFile.wstring() + L".bt";
-    const platform::UniqueFile output(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    platform::UniqueFile output(CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     const char script[] = "bt all\nquit\n";
     DWORD written = 0;
     WriteFile(commands.get(), script, sizeof(script) - 1, &written, nullptr);
@@ -158,6 +158,7 @@ std::string CHostProcess::Backtraces() const
     {
         TerminateProcess(debugger.get(), 1);
     }
+    output.reset(); // closed before it is read and removed
     std::ifstream text(file, std::ios::binary);
     std::string line;
     std::string threads;
