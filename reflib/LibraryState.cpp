@@ -6,11 +6,6 @@
 
 namespace velmar::reflib
 {
-VelmarHandle NextHandle()
-{
-    static std::atomic<VelmarHandle> next{0x1000};
-    return next.fetch_add(1);
-}
 
 CLibraryState& State()
 {
