@@ -299,12 +299,21 @@ class Storm:
 
     def restart(self):
         pid = service()[1]
+
+        def control(option):
+            started = time.time()
+            done = run("orvane-sim.exe", option, timeout=SERVICE_DEADLINE)
+            if done.returncode != 0:
+                state = service()[0]
+                raise Failure(f"{option}: exit {done.returncode} after {time.time() - started:.1f} s, service state "
+                              f"now {state}: {(done.stdout + done.stderr).strip()} ({backtraces()})")
+
         if self.random.random() < 0.5:
-            expect(run("orvane-sim.exe", "-K", timeout=SERVICE_DEADLINE), 0, "-K")
+            control("-K")
             wait_state(1)
-            expect(run("orvane-sim.exe", "-S", timeout=SERVICE_DEADLINE), 0, "-S")
+            control("-S")
         else:
-            expect(run("orvane-sim.exe", "-R", timeout=SERVICE_DEADLINE), 0, "-R")
+            control("-R")
         wait_state(4)
         if service()[1] == pid:
             raise Failure("the service runs on in its old process after a stop and start")

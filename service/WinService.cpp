@@ -1,6 +1,8 @@
 #include "service/WinService.h"
 
+#include "diagnostics/Log.h"
 #include "platform/SystemApi.h"
+#include "platform/SystemError.h"
 #include "platform/UniqueHandle.h"
 #include "service/DependOnService.h"
 #include "service/ExecutablePath.h"
@@ -168,6 +170,9 @@ bool CWinService::Stop()
     SERVICE_STATUS control{};
     if (!::ControlService(service, SERVICE_CONTROL_STOP, &control))
     {
+        const DWORD error = ::GetLastError();
+        VLOG(velmar::LogSeverity::Error) << L"The stop request was refused (state " << control.dwCurrentState
+                                         << L"): " << FormatSystemError(error);
         return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + kStopBudget;
@@ -177,6 +182,8 @@ bool CWinService::Stop()
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
         {
+            VLOG(velmar::LogSeverity::Error) << L"The service did not stop within " << kStopBudget.count()
+                                             << L" s (state " << status->dwCurrentState << L")";
             return false;
         }
         const DWORD sleep =

@@ -11,6 +11,20 @@
 #include <string>
 #include <vector>
 
+// A reader-writer lock on the system's slim lock: MinGW's std::shared_mutex is a winpthreads rwlock set
+// up lazily on first use, which can let two first users in at once.
+class CSlimLock
+{
+public:
+    void lock() noexcept { AcquireSRWLockExclusive(&m_lock); }
+    void unlock() noexcept { ReleaseSRWLockExclusive(&m_lock); }
+    void lock_shared() noexcept { AcquireSRWLockShared(&m_lock); }
+    void unlock_shared() noexcept { ReleaseSRWLockShared(&m_lock); }
+
+private:
+    SRWLOCK m_lock = SRWLOCK_INIT;
+};
+
 class CFakeConfigManager
 {
 public:
@@ -23,7 +37,7 @@ public:
         bool active = true;
         // Deliveries hold it shared; unregistering takes it exclusively, so that, as with the real
         // service, no callback is running or starts once unregistering returned.
-        std::shared_mutex delivery;
+        CSlimLock delivery;
     };
 
     CFakeConfigManager();
