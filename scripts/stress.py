@@ -78,11 +78,17 @@ def run(*args, timeout=STEP_DEADLINE):
     """A Wine program from the build's bin folder or one of Wine's own tools (reg)."""
     program = args[0] if args[0] in ("reg",) else os.path.join(BIN, args[0])
     started = time.time()
-    try:
-        done = subprocess.run(["wine", program, *args[1:]], stdin=subprocess.DEVNULL, capture_output=True,
-                              text=True, timeout=timeout, cwd=BIN)
-    except subprocess.TimeoutExpired:
-        raise Failure(f"hang: {' '.join(args)} did not end within {timeout} s ({backtraces()})")
+    with subprocess.Popen(["wine", program, *args[1:]], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True, cwd=BIN) as process:
+        try:
+            stdout, stderr = process.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            # The stacks are taken while the program still hangs, then it is ended.
+            where = backtraces()
+            process.kill()
+            process.communicate()
+            raise Failure(f"hang: {' '.join(args)} did not end within {timeout} s ({where})")
+    done = subprocess.CompletedProcess(process.args, process.returncode, stdout, stderr)
     done.elapsed = time.time() - started
     return done
 
