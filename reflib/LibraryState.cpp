@@ -1,6 +1,5 @@
 #include "reflib/LibraryState.h"
 
-#include <atomic>
 #include <memory>
 #include <new>
 
