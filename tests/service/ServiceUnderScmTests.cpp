@@ -253,7 +253,7 @@ TEST_F(ServiceUnderScm, UninstallRemovesTheServiceAndTheSource)
     const CommandResult absent = RunCommand(L"-e -U");
     EXPECT_EQ(absent.exitCode, 1u);
     EXPECT_EQ(absent.out, L"EventLog unregistration done\n");
-    EXPECT_EQ(absent.err, kFailure);
+    EXPECT_EQ(absent.err, L"The service is not installed\n" + kFailure);
     platform::UniqueKey source;
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_QUERY_VALUE, source.put()),
               ERROR_FILE_NOT_FOUND);
