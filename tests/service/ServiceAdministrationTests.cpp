@@ -279,7 +279,6 @@ TEST(FolderSecurity, WritableOnlyThroughAnAllowEntryForNonAdministrators)
         {L"D:(A;;FA;;;IU)", true},
         {L"D:(A;OICIIO;FA;;;BU)", false}, // for what is created inside only
         {L"D:(D;;FA;;;BU)", false},
-        {L"D:NO_ACCESS_CONTROL", true},
     };
     for (const auto& row : cases)
     {
@@ -293,6 +292,8 @@ TEST(FolderSecurity, WritableOnlyThroughAnAllowEntryForNonAdministrators)
         EXPECT_EQ(WritableByNonAdministrators(dacl), row.writable) << std::wstring(row.sddl).size();
         LocalFree(descriptor);
     }
+    // No DACL at all lets everyone do everything.
+    EXPECT_TRUE(WritableByNonAdministrators(nullptr));
 }
 
 std::mutex g_reportsMutex;
