@@ -21,6 +21,9 @@ struct SystemApi
     decltype(&::CloseHandle) CloseHandle;
     decltype(&::WaitForSingleObject) WaitForSingleObject;
     decltype(&::WaitForMultipleObjects) WaitForMultipleObjects;
+    decltype(&::CreateMutexW) CreateMutexW;
+    decltype(&::OpenMutexW) OpenMutexW;
+    decltype(&::ReleaseMutex) ReleaseMutex;
 
     // Text and error text
     decltype(&::WideCharToMultiByte) WideCharToMultiByte;

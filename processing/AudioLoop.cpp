@@ -221,12 +221,18 @@ void CAudioLoop::RunPhase(const TraceActivity& loop, CProcessingInstance& proces
     std::int64_t counter = -1;
     bool pendingInput = false;
 
+    // The audio thread's own copy of the display name, refreshed at each chunk when a rename published a
+    // new one; reserved here so that the refresh never allocates.
+    std::wstring name;
+    name.reserve(CPublishedName::kCapacity);
+    std::uint32_t nameGeneration = instance.PublishedName().CopyTo(name);
+
     // From here to the end of the phase: no lock, no allocation while tracing is off, log only
     // through the asynchronous logger.
     while (!instance.m_stop.load() && !instance.m_restart.load() && !driver.IsCancelled() && driver.IsOpen())
     {
         ++counter;
-        const std::wstring& name = instance.ActiveName();
+        nameGeneration = instance.PublishedName().Refresh(name, nameGeneration);
         TraceActivity chunk(TraceEvents::AudioLoop, name, counter, &loop);
 
         if (process != 0 && pendingInput)

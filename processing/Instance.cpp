@@ -1,7 +1,11 @@
 #include "processing/Instance.h"
 
+#include "config/Config.h"
+#include "config/StorageLock.h"
+#include "config/StoragePath.h"
 #include "diagnostics/Log.h"
 #include "platform/Boundary.h"
+#include "platform/SystemError.h"
 #include "platform/TextConversion.h"
 #include "processing/AudioLoop.h"
 
@@ -16,7 +20,7 @@ CInstance::CInstance(velmar::helper::CDynLoader* loader, std::wstring interfaceP
     : m_loader(loader), m_interfacePath(std::move(interfacePath)), m_configuration(std::move(configuration)),
       m_keyName(m_configuration->InstanceId()), m_name(m_keyName)
 {
-    m_nameSlots[1] = m_name;
+    m_publishedName.Publish(m_name);
 }
 
 CInstance::~CInstance()
@@ -32,6 +36,7 @@ void CInstance::Start()
 {
     m_stop.exchange(false);
     m_restart.exchange(false);
+    platform::Api().ResetEvent(m_stopEvent.Handle());
     if (m_thread.joinable())
     {
         VLOG(velmar::LogSeverity::Fatal) << L"Thread already running for " << ActiveName();
@@ -45,6 +50,7 @@ void CInstance::Stop()
     std::lock_guard lock(m_mutex);
     if (!m_stop.exchange(true))
     {
+        platform::Api().SetEvent(m_stopEvent.Handle());
         m_driver.Cancel();
         m_condition.notify_all();
     }
@@ -127,33 +133,62 @@ bool CInstance::HandleDeviceGone()
     return true;
 }
 
+std::wstring CInstance::ActiveName() const
+{
+    std::wstring name;
+    name.reserve(CPublishedName::kCapacity);
+    m_publishedName.CopyTo(name);
+    return name;
+}
+
 void CInstance::PublishName(const std::wstring& name)
 {
-    const std::uint32_t inactive = 1 - m_activeSlot.load();
-    m_nameSlots[inactive] = name;
-    m_activeSlot.store(inactive);
+    m_publishedName.Publish(name);
+}
+
+void CInstance::RunWithStorage()
+{
+    // Another instance of the same id (a device removed and added again) may still be ending and
+    // saving its state, or a device removal may be deleting the directory: wait for them, or for a stop.
+    CStorageLock storage = CStorageLock::Acquire(m_keyName, m_stopEvent.Handle(), 0);
+    if (storage.Result() == CStorageLock::Outcome::TimedOut)
+    {
+        VLOG(velmar::LogSeverity::Verb) << L"Waiting for the storage of " << m_keyName << L" to be released";
+        storage = CStorageLock::Acquire(m_keyName, m_stopEvent.Handle(), INFINITE);
+    }
+    if (storage.Result() == CStorageLock::Outcome::Stopped)
+    {
+        return;
+    }
+    if (storage.Result() == CStorageLock::Outcome::Failed)
+    {
+        // Processing does not depend on the claim; only a concurrent removal is no longer ordered.
+        VLOG(velmar::LogSeverity::Warn)
+            << L"Cannot claim the storage of " << m_keyName << L": " << ToHex(storage.Error()) << L" "
+            << FormatSystemError(storage.Error());
+    }
+    // A removal of the same id that ran before this claim may have taken the directory away.
+    EnsureInstanceStorage(InstanceStoragePath(m_configuration->Owner().StorageRoot(), m_keyName));
+    CAudioLoop loop(*this);
+    loop.Run();
 }
 
 void CInstance::ThreadEntry()
 {
-    CatchAtBoundary(
-        [this]
-        {
-            CAudioLoop loop(*this);
-            loop.Run();
-        },
-        [this](const std::exception* error)
-        {
-            if (error != nullptr)
-            {
-                VLOG(velmar::LogSeverity::Fatal) << L"Instance thread exception for " << ActiveName() << L": "
-                                                 << Utf8ToWide(error->what()) << L" - stopping this instance";
-            }
-            else
-            {
-                VLOG(velmar::LogSeverity::Fatal) << L"Instance thread unknown exception for " << ActiveName()
-                                                 << L" - stopping this instance";
-            }
-            m_stop.exchange(true);
-        });
+    CatchAtBoundary([this] { RunWithStorage(); },
+                    [this](const std::exception* error)
+                    {
+                        if (error != nullptr)
+                        {
+                            VLOG(velmar::LogSeverity::Fatal)
+                                << L"Instance thread exception for " << ActiveName() << L": "
+                                << Utf8ToWide(error->what()) << L" - stopping this instance";
+                        }
+                        else
+                        {
+                            VLOG(velmar::LogSeverity::Fatal) << L"Instance thread unknown exception for "
+                                                             << ActiveName() << L" - stopping this instance";
+                        }
+                        m_stop.exchange(true);
+                    });
 }

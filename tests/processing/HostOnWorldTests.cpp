@@ -280,6 +280,46 @@ INSTANTIATE_TEST_SUITE_P(BothOrders, HostRemovals,
                          ::testing::Values(simulation::DeliveryOrder::HandleEventsFirst,
                                            simulation::DeliveryOrder::InterfaceRemovalFirst));
 
+// `-r` while the service streams the device: the instance's last save (when its library process ends)
+// comes before the directory goes, so it stays gone; the id that the next device gets again starts
+// on fresh storage.
+TEST_F(HostOnWorld, RemovingAStreamingDeviceLeavesNoStorageAndItsReusedIdStartsFresh)
+{
+    StartWorld();
+    const auto ids = AddDevices(2);
+    const std::wstring removed = InstanceIdOf(ids[1]);
+    const auto port = static_cast<uint16_t>(reflib_test::FreePort());
+    SetString(InstanceKey(ids[1]), L"Name", L"Booth");
+    SetDword(InstanceKey(ids[1]), L"HttpPort", port);
+    StartHost();
+    ASSERT_TRUE(Streams(ids, 30)) << host->Output();
+    ASSERT_TRUE(
+        WaitUntil([&] { return reflib_test::HttpRequest(port, "GET", "/status").status == 200; }, 10s));
+    const auto set =
+        reflib_test::HttpRequest(port, "POST", "/json", R"({"set":{"gain_db":-6.020599913279624}})");
+    ASSERT_EQ(set.status, 200) << set.body;
+    ASSERT_TRUE(
+        WaitUntil([&] { return std::filesystem::exists(kStorageRoot / removed / L"state.json"); }, 5s));
+
+    {
+        CHostProcess remove(L"-r " + removed);
+        EXPECT_EQ(remove.Wait(15s), std::optional<DWORD>(0)) << remove.Output() << remove.Backtraces();
+        EXPECT_EQ(remove.Output(), "") << "nothing to report";
+    }
+    EXPECT_FALSE(std::filesystem::exists(kStorageRoot / removed));
+    ASSERT_TRUE(host->WaitForOutput("Instance removed: " + Narrow(removed), 5s)) << host->Output();
+    EXPECT_FALSE(std::filesystem::exists(kStorageRoot / removed)) << "the last save brought it back";
+
+    // The same id again: the identity (a stored gain would make every block a mismatch).
+    SetString(InstanceKey(ids[1]), L"Name", L"Booth");
+    SetDword(InstanceKey(ids[1]), L"HttpPort", port);
+    ASSERT_EQ(simulation::AddDevice(), ids[1]) << "the world gives the freed id again";
+    simulation::ResetStatistics();
+    ASSERT_TRUE(Streams({ids[1]}, 50)) << host->Output();
+    ExpectNoMismatch(ids);
+    EXPECT_FALSE(host->OutputContains("Failed to start Webserver")) << host->Output();
+}
+
 TEST_F(HostOnWorld, RetriesUntilAWorldServesTheDevices)
 {
     const auto ids = AddDevices(2);
@@ -391,6 +431,37 @@ TEST_F(HostOnWorld, CtrlCEndsARunOfEightDevicesQuickly)
                      .count()
               << " ms\n";
     EXPECT_EQ(simulation::Totals().unregisterInCallback, 0u);
+}
+
+// Ctrl+C at every verbosity while the library logs every web request through the log bridge.
+TEST_F(HostOnWorld, CtrlCEndsARunAtEveryVerbosityWhileTheLibraryLogsRequests)
+{
+    StartWorld();
+    const auto ids = AddDevices(2);
+    const auto port = static_cast<uint16_t>(reflib_test::FreePort());
+    SetString(InstanceKey(ids[0]), L"Name", L"Desk");
+    SetDword(InstanceKey(ids[0]), L"HttpPort", port);
+    for (const wchar_t* verbosity : {L"", L"-v", L"-vv", L"-vvv", L"-vvvv", L"-vvvvv"})
+    {
+        StartHost(verbosity);
+        ASSERT_TRUE(Streams(ids, 20)) << host->Output();
+        ASSERT_TRUE(
+            WaitUntil([&] { return reflib_test::HttpRequest(port, "GET", "/status").connected; }, 10s));
+        for (int i = 0; i < 30; ++i)
+        {
+            reflib_test::HttpRequest(port, "GET", "/status");
+        }
+        const auto interrupted = std::chrono::steady_clock::now();
+        ASSERT_TRUE(host->Interrupt());
+        EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0)) << "verbosity '" << Narrow(verbosity) << "'\n"
+                                                            << host->Output() << host->Backtraces();
+        std::cout << "[ figures  ] Ctrl+C to exit at '" << Narrow(verbosity) << "': "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                           interrupted)
+                         .count()
+                  << " ms\n";
+        host.reset();
+    }
 }
 
 TEST_F(HostOnWorld, RunWithoutDevicesOrWithAnUnfitLibraryEndsAtOnce)
