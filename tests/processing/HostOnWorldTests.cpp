@@ -203,12 +203,15 @@ TEST_F(HostOnWorld, AudioGoesThroughTheLibrary)
     ASSERT_TRUE(Streams(ids, 200)) << host->Output();
     ExpectNoMismatch(ids);
 
-    // The first start found no stored account, so the account set up then lets this request in unlogged.
+    // The first start found no stored account, so the account set up then lets callers look unlogged;
+    // a change still needs the account.
     ASSERT_TRUE(WaitUntil(
         [&] { return reflib_test::HttpRequest(static_cast<uint16_t>(port), "GET", "/status").status == 200; },
         10s));
-    const auto set = reflib_test::HttpRequest(static_cast<uint16_t>(port), "POST", "/json",
-                                              R"({"set":{"gain_db":-6.020599913279624}})");
+    const std::string halve = R"({"set":{"gain_db":-6.020599913279624}})";
+    EXPECT_EQ(reflib_test::HttpRequest(static_cast<uint16_t>(port), "POST", "/json", halve).status, 401);
+    const reflib_test::CCredentials admin{"admin", "first secret"};
+    const auto set = reflib_test::HttpRequest(static_cast<uint16_t>(port), "POST", "/json", halve, &admin);
     ASSERT_EQ(set.status, 200) << set.body;
     std::this_thread::sleep_for(100ms);
     ASSERT_TRUE(simulation::SetExpectation(ids[0], L"gain=0.5"));
