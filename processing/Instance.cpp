@@ -68,6 +68,18 @@ void CInstance::RequestRestart()
 
 bool CInstance::HandleDriverLoss()
 {
+    if (m_driver.TransferStalled())
+    {
+        // The device held a transfer back beyond the limit; it was cancelled. Reopening starts its
+        // stream again. Logged once until a transfer gets through.
+        if (m_driver.StallsInARow() == 1)
+        {
+            VLOG_ASYNC(velmar::LogSeverity::Warn)
+                << L"Audio driver held a transfer back, reopening it for " << ActiveName();
+        }
+        m_driver.Close();
+        return true;
+    }
     if (m_driver.IsOpen() && !m_driver.IsCancelled())
     {
         if (!m_driver.TransferFoundDeviceGone())
@@ -85,24 +97,24 @@ bool CInstance::HandleDriverLoss()
     {
         return false;
     }
-    CDriver::RemovalState state;
+    // Stop cancels the channel, which wakes this wait: destroying an instance never waits for a
+    // removal outcome that does not come.
+    switch (m_driver.AwaitRemovalOutcome(m_stop))
     {
-        // Stop cancels the channel, which wakes this wait: destroying an instance never waits for a
-        // removal outcome that does not come.
-        std::unique_lock lock(m_driver.RemovalMutex());
-        m_driver.RemovalCondition().wait(
-            lock, [this]
-            { return m_driver.RemovalStateLocked() != CDriver::RemovalState::QueryRemove || m_stop.load(); });
-        state = m_driver.RemovalStateLocked();
-    }
-    if (state == CDriver::RemovalState::Removed)
-    {
+    case CDriver::RemovalOutcome::Removed:
         VLOG_ASYNC(velmar::LogSeverity::Info) << L"Audio driver has been removed for " << ActiveName();
-    }
-    else
-    {
+        break;
+    case CDriver::RemovalOutcome::Vetoed:
         VLOG_ASYNC(velmar::LogSeverity::Info)
             << L"Audio driver has been tried removed, but cancelled for " << ActiveName();
+        break;
+    case CDriver::RemovalOutcome::NoOutcome:
+        VLOG_ASYNC(velmar::LogSeverity::Warn)
+            << L"Audio driver removal has had no outcome in time, reopening it for " << ActiveName();
+        break;
+    case CDriver::RemovalOutcome::Stopped:
+        // The instance is stopping; the removal's outcome no longer matters here.
+        break;
     }
     return true;
 }

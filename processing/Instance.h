@@ -44,7 +44,8 @@ public:
     // unless the instance is stopping or restarting waits for the outcome of the device's removal
     // (or for a stop), logs it and returns true: the audio phase ends and the driver is reopened. A
     // transfer that failed because the device is gone (no query came first: a surprise removal) counts
-    // as a loss too.
+    // as a loss too, and so does a transfer the device held back beyond the channel's limit (the
+    // channel is closed and reopened). The wait for the removal's outcome is bounded.
     bool HandleDriverLoss();
 
     // A copy of the display name as last published (allocates: not for the audio path, which keeps its
