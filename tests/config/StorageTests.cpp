@@ -51,24 +51,11 @@ protected:
     }
     void TearDown() override { Clean(); }
 
-    fs::path Link(const fs::path& link)
-    {
-        m_links.push_back(link);
-        return unixlink::Make(kTarget, link) ? link : fs::path();
-    }
+    static fs::path Link(const fs::path& link) { return unixlink::Make(kTarget, link) ? link : fs::path(); }
     std::vector<std::wstring> Errors() const { return CLogCapture::Default().At(velmar::LogSeverity::Error); }
 
 private:
-    void Clean()
-    {
-        for (const fs::path& link : m_links)
-        {
-            unixlink::Remove(link);
-        }
-        m_links.clear();
-        fs::remove_all(kMakerFolder);
-    }
-    std::vector<fs::path> m_links;
+    static void Clean() { unixlink::RemoveTree(kMakerFolder); }
 };
 
 // The folder whose removal always finds a new temporary file in it, and how often it was tried.
@@ -245,8 +232,7 @@ TEST_F(StorageTest, LinkedFoldersAreRefused)
     EXPECT_EQ(Errors(), (std::vector<std::wstring>{refusal, refusal}));
 
     // The root a link: the instances below it are refused, and so is the root itself.
-    unixlink::Remove(instance);
-    fs::remove_all(kRoot);
+    unixlink::RemoveTree(kRoot);
     const fs::path root = Link(kRoot);
     ASSERT_FALSE(root.empty());
     CLogCapture::Fresh();

@@ -2,6 +2,7 @@
 // Unix symbolic links for storage tests under Wine, which shows a link to a folder as a folder with
 // FILE_ATTRIBUTE_REPARSE_POINT (CreateSymbolicLinkW only pretends to work there). Wine starts a Unix
 // program named by its Unix path; the paths handed to it are the Unix names of the Windows paths.
+// Paths must not contain a single quote.
 #include "WaitUntil.h"
 
 #include <windows.h>
@@ -28,9 +29,18 @@ inline std::wstring UnixName(const std::filesystem::path& path)
     return std::wstring(text.begin(), text.end());
 }
 
-// Runs a Unix program (a command line with a Unix path first) and waits for it.
-inline bool RunUnix(std::wstring commandLine)
+// Runs a Unix shell command and waits until it has finished: Wine reports a Unix child process as
+// ended before it is, so the command leaves a marker file as its last step.
+inline bool RunUnix(const std::wstring& command)
 {
+    wchar_t folder[MAX_PATH] = {};
+    wchar_t marker[MAX_PATH] = {};
+    if (::GetTempPathW(MAX_PATH, folder) == 0 || ::GetTempFileNameW(folder, L"unx", 0, marker) == 0)
+    {
+        return false;
+    }
+    ::DeleteFileW(marker);
+    std::wstring commandLine = L"/bin/sh -c \"" + command + L"; : > '" + UnixName(marker) + L"'\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -39,10 +49,12 @@ inline bool RunUnix(std::wstring commandLine)
     {
         return false;
     }
-    ::WaitForSingleObject(process.hProcess, 10000);
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
-    return true;
+    const bool finished = WaitUntil([&] { return ::GetFileAttributesW(marker) != INVALID_FILE_ATTRIBUTES; },
+                                    std::chrono::seconds(10));
+    ::DeleteFileW(marker);
+    return finished;
 }
 
 // Makes `link` a symbolic link to `target`; true once the link is there.
@@ -50,24 +62,18 @@ inline bool Make(const std::filesystem::path& target, const std::filesystem::pat
 {
     const std::wstring from = UnixName(target);
     const std::wstring to = UnixName(link);
-    if (from.empty() || to.empty() || !RunUnix(L"/bin/ln -s \"" + from + L"\" \"" + to + L"\""))
-    {
-        return false;
-    }
-    // Wine may report the Unix program finished before it is.
-    return WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; },
-                     std::chrono::seconds(10));
+    return !from.empty() && !to.empty() && RunUnix(L"/bin/ln -s '" + from + L"' '" + to + L"'") &&
+           ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// Removes the link itself (Win32 deletion on Wine would reach through it).
-inline void Remove(const std::filesystem::path& link)
+// Removes `path` with everything below it the Unix way, which never follows a link (Win32 deletion
+// on Wine would reach through one, and std::filesystem::remove_all fails on a dangling one).
+inline void RemoveTree(const std::filesystem::path& path)
 {
-    const std::wstring name = UnixName(link);
+    const std::wstring name = UnixName(path);
     if (!name.empty())
     {
-        RunUnix(L"/bin/rm -f \"" + name + L"\"");
-        WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; },
-                  std::chrono::seconds(10));
+        RunUnix(L"/bin/rm -rf '" + name + L"'");
     }
 }
 

@@ -332,13 +332,21 @@ TEST_F(DeviceCommandTest, RemoveNeverReachesThroughALinkAndReportsWhatStays)
     const fs::path target = StorageRoot().parent_path() / L"elsewhere";
     fs::create_directories(target);
     std::ofstream(target / L"keep.txt") << "kept";
-    const fs::path link = StorageRoot() / L"ROOT#MEDIA#0000" / L"link";
-    ASSERT_TRUE(unixlink::Make(target, link));
-    EXPECT_EQ(Run({L"-r", L"all"}), 0);
-    EXPECT_TRUE(fs::exists(target / L"keep.txt"));
-    EXPECT_FALSE(fs::exists(StorageRoot() / L"ROOT#MEDIA#0001"));
-    unixlink::Remove(link);
-    fs::remove_all(target);
+    {
+        // Whatever happens, the link and the target go before the next test.
+        struct CCleanup
+        {
+            ~CCleanup()
+            {
+                unixlink::RemoveTree(StorageRoot());
+                unixlink::RemoveTree(StorageRoot().parent_path() / L"elsewhere");
+            }
+        } cleanup;
+        ASSERT_TRUE(unixlink::Make(target, StorageRoot() / L"ROOT#MEDIA#0000" / L"link"));
+        EXPECT_EQ(Run({L"-r", L"all"}), 0);
+        EXPECT_TRUE(fs::exists(target / L"keep.txt"));
+        EXPECT_FALSE(fs::exists(StorageRoot() / L"ROOT#MEDIA#0001"));
+    }
 
     // One line per entry that stays: the entry under the root (or the argument) and the system's text.
     CApiOverride guard(platform::Api().DeleteFileW, &DeniedDelete);
@@ -346,7 +354,6 @@ TEST_F(DeviceCommandTest, RemoveNeverReachesThroughALinkAndReportsWhatStays)
     text.erase(text.find_last_not_of(L"\r\n") + 1);
     for (const bool all : {true, false})
     {
-        fs::remove_all(StorageRoot());
         AddDevices(1);
         const std::wstring id = out.substr(0, out.size() - 1);
         const fs::path state = StorageRoot() / id / L"state.json";
