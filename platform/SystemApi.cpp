@@ -68,6 +68,15 @@ SystemApi& Api()
         .CoTaskMemAlloc = &::CoTaskMemAlloc,
         .CoTaskMemFree = &::CoTaskMemFree,
         .PropVariantClear = &::PropVariantClear,
+        .CreateDirectoryW = &::CreateDirectoryW,
+        .RemoveDirectoryW = &::RemoveDirectoryW,
+        .DeleteFileW = &::DeleteFileW,
+        .GetFileAttributesW = &::GetFileAttributesW,
+        .SetFileAttributesW = &::SetFileAttributesW,
+        .FindFirstFileExW = &::FindFirstFileExW,
+        .FindNextFileW = &::FindNextFileW,
+        .FindClose = &::FindClose,
+        .GetNamedSecurityInfoW = &::GetNamedSecurityInfoW,
     };
     return api;
 }

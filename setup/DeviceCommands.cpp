@@ -4,6 +4,7 @@
 #include "config/Registry.h"
 #include "config/StorageLock.h"
 #include "config/StoragePath.h"
+#include "config/StorageRemoval.h"
 #include "platform/TextConversion.h"
 #include "setup/DeviceCreation.h"
 #include "setup/DeviceRemoval.h"
@@ -66,6 +67,21 @@ std::wstring ErrorText(const fs::filesystem_error& error)
     return Utf8ToWide(error.what());
 }
 
+// One line per entry that stayed: the system's text (without its line break) and the entry.
+void ReportRemovalFailures(const CommandConsole& console, const std::wstring& name,
+                           const std::vector<StorageRemovalFailure>& failures)
+{
+    for (const StorageRemovalFailure& failure : failures)
+    {
+        std::wstring text = failure.text;
+        while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        {
+            text.pop_back();
+        }
+        ReportStorageFailure(console, name, text + L" [" + failure.path.wstring() + L"]");
+    }
+}
+
 // GetStoragePath for the maker folder and the product. Without it every path would be relative to
 // the current directory, so nothing is deleted then.
 fs::path StorageRoot()
@@ -81,22 +97,21 @@ fs::path StorageRoot()
 
 void DeleteInstanceStorage(const std::wstring& argument, const CommandConsole& console)
 {
+    fs::path directory;
     try
     {
-        const fs::path directory = InstanceStoragePath(StorageRoot(), argument);
-        if (fs::exists(directory))
-        {
-            fs::remove_all(directory);
-        }
+        directory = InstanceStoragePath(StorageRoot(), argument);
     }
     catch (const fs::filesystem_error& error)
     {
         ReportStorageFailure(console, argument, ErrorText(error));
+        return;
     }
+    ReportRemovalFailures(console, argument, RemoveStorageTree(directory));
 }
 
-// Every directory directly below the storage root goes with everything in it; files there stay. A
-// failure is reported for the entry (or the root) and the next entry follows.
+// Every directory directly below the storage root goes with everything in it (a link there goes as a
+// link); files there stay. A failure is reported for the entry (or the root) and the next entry follows.
 void DeleteAllStorage(const CommandConsole& console, const std::vector<std::wstring>& busy)
 {
     fs::path root;
@@ -132,12 +147,7 @@ void DeleteAllStorage(const CommandConsole& console, const std::vector<std::wstr
         }
         else if (directory)
         {
-            fs::remove_all(path, error);
-            if (error)
-            {
-                ReportStorageFailure(console, path.wstring(),
-                                     ErrorText(fs::filesystem_error("remove_all", path, error)));
-            }
+            ReportRemovalFailures(console, path.wstring(), RemoveStorageTree(path));
         }
         error.clear();
     }
