@@ -180,7 +180,10 @@ void CInstance::RunWithStorage()
             << FormatSystemError(storage.Error());
     }
     // A removal of the same id that ran before this claim may have taken the directory away.
-    EnsureInstanceStorage(InstanceStoragePath(m_configuration->Owner().StorageRoot(), m_keyName));
+    if (!EnsureInstanceStorage(InstanceStoragePath(m_configuration->Owner().StorageRoot(), m_keyName)))
+    {
+        return; // refused and logged
+    }
     CAudioLoop loop(*this);
     loop.Run();
 }

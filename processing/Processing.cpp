@@ -163,7 +163,12 @@ void CProcessing::AddInstance(const std::wstring& path)
     {
         return;
     }
-    EnsureInstanceStorage(InstanceStoragePath(m_config.StorageRoot(), id));
+    if (!EnsureInstanceStorage(InstanceStoragePath(m_config.StorageRoot(), id)))
+    {
+        // Refused (logged): nothing runs on a folder someone else may control.
+        m_config.EraseInstance(id);
+        return;
+    }
 
     std::shared_ptr<CInstance> instance;
     try
