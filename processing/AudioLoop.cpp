@@ -233,7 +233,7 @@ void CAudioLoop::RunPhase(const TraceActivity& loop, CProcessingInstance& proces
         {
             return true;
         }
-        if (instance.HandleDriverLoss())
+        if (instance.HandleDriverLoss(name))
         {
             step.Stop();
             chunk.Stop();

@@ -66,7 +66,7 @@ void CInstance::RequestRestart()
     }
 }
 
-bool CInstance::HandleDriverLoss()
+bool CInstance::HandleDriverLoss(const std::wstring& name)
 {
     if (m_driver.TransferStalled())
     {
@@ -75,7 +75,7 @@ bool CInstance::HandleDriverLoss()
         if (m_driver.StallsInARow() == 1)
         {
             VLOG_ASYNC(velmar::LogSeverity::Warn)
-                << L"Audio driver held a transfer back, reopening it for " << ActiveName();
+                << L"Audio driver held a transfer back, reopening it for " << name;
         }
         m_driver.Close();
         return true;
@@ -86,7 +86,7 @@ bool CInstance::HandleDriverLoss()
         {
             return false;
         }
-        return HandleDeviceGone();
+        return HandleDeviceGone(name);
     }
     m_driver.Close();
     if (m_stop.load())
@@ -102,15 +102,15 @@ bool CInstance::HandleDriverLoss()
     switch (m_driver.AwaitRemovalOutcome(m_stop))
     {
     case CDriver::RemovalOutcome::Removed:
-        VLOG_ASYNC(velmar::LogSeverity::Info) << L"Audio driver has been removed for " << ActiveName();
+        VLOG_ASYNC(velmar::LogSeverity::Info) << L"Audio driver has been removed for " << name;
         break;
     case CDriver::RemovalOutcome::Vetoed:
         VLOG_ASYNC(velmar::LogSeverity::Info)
-            << L"Audio driver has been tried removed, but cancelled for " << ActiveName();
+            << L"Audio driver has been tried removed, but cancelled for " << name;
         break;
     case CDriver::RemovalOutcome::NoOutcome:
         VLOG_ASYNC(velmar::LogSeverity::Warn)
-            << L"Audio driver removal has had no outcome in time, reopening it for " << ActiveName();
+            << L"Audio driver removal has had no outcome in time, reopening it for " << name;
         break;
     case CDriver::RemovalOutcome::Stopped:
         // The instance is stopping; the removal's outcome no longer matters here.
@@ -119,7 +119,7 @@ bool CInstance::HandleDriverLoss()
     return true;
 }
 
-bool CInstance::HandleDeviceGone()
+bool CInstance::HandleDeviceGone(const std::wstring& name)
 {
     // No query came first: every further transfer on this handle would fail at once, at time-critical
     // priority, until the system's remove-complete arrives. Let go of the device now and wait a little
@@ -140,7 +140,7 @@ bool CInstance::HandleDeviceGone()
     }
     if (state == CDriver::RemovalState::Removed)
     {
-        VLOG_ASYNC(velmar::LogSeverity::Info) << L"Audio driver has been removed for " << ActiveName();
+        VLOG_ASYNC(velmar::LogSeverity::Info) << L"Audio driver has been removed for " << name;
     }
     return true;
 }

@@ -46,7 +46,8 @@ public:
     // transfer that failed because the device is gone (no query came first: a surprise removal) counts
     // as a loss too, and so does a transfer the device held back beyond the channel's limit (the
     // channel is closed and reopened). The wait for the removal's outcome is bounded.
-    bool HandleDriverLoss();
+    // name: the audio thread's own copy of the display name (nothing is allocated for the logs).
+    bool HandleDriverLoss(const std::wstring& name);
 
     // A copy of the display name as last published (allocates: not for the audio path, which keeps its
     // own copy through PublishedName()).
@@ -62,7 +63,7 @@ private:
 
     // A transfer failed because the device is no longer there: closes the channel, waits (bounded, or
     // until a stop or restart) for the removal notice, logs it when it came; true.
-    bool HandleDeviceGone();
+    bool HandleDeviceGone(const std::wstring& name);
     // Writer side of the published name; the instance mutex must be held.
     void PublishName(const std::wstring& name);
     void ThreadEntry();
