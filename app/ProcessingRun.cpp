@@ -7,9 +7,11 @@
 #include "diagnostics/TraceProvider.h"
 #include "library/DynLoader.h"
 #include "library/LibraryLogBridge.h"
+#include "platform/Boundary.h"
 #include "processing/Processing.h"
+#include "service/ServiceEntry.h"
 
-#include <optional>
+#include <memory>
 
 namespace
 {
@@ -72,16 +74,28 @@ int RunProcessing(const ProcessingRunOptions& options)
     InstallLibraryLogBridge(loader);
 
     CTraceRegistration tracing(options.traceProvider);
-    std::optional<CProcessing> processing(std::in_place, &loader);
+    auto processing = std::make_unique<CProcessing>(&loader);
     {
         CDeviceWatchStop watchStop(*processing);
         if (processing->Start())
         {
-            InstallConsoleInterruptHandler();
+            if (CurrentService() == nullptr)
+            {
+                InstallConsoleInterruptHandler();
+            }
             processing->WatchGlobalParameters();
         }
     }
     tracing.Release();
+    // A close of the console waits for this before it lets the system end the process.
+    CatchAtBoundary([] { RunEndedEvent().Set(); });
+    if (processing->RetirementAbandoned())
+    {
+        // Instances that did not end still run on the manager's memory: it stays for the rest of the
+        // process, which ends after this run instead of waiting for them.
+        (void)processing.release();
+        return 0;
+    }
     processing.reset();
     return 0;
 }

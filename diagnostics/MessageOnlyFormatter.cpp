@@ -7,7 +7,7 @@ namespace velmar
 
 std::wstring MessageOnlyFormatter::format(const plog::Record& record)
 {
-    const std::wstring& label = GetThreadLabel();
+    const std::wstring_view label = GetThreadLabel();
     std::wstring text;
     if (!label.empty())
     {

@@ -41,7 +41,7 @@ std::wstring TxtFormatter::format(const plog::Record& record)
 
     const wchar_t* message = record.getMessage();
     const std::size_t messageLength = std::wcslen(message);
-    const std::wstring& label = GetThreadLabel();
+    const std::wstring_view label = GetThreadLabel();
 
     std::wstring line;
     line.reserve(32 + label.size() + messageLength);

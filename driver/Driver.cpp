@@ -4,7 +4,10 @@
 #include "platform/Boundary.h"
 #include "platform/SystemApi.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <new>
 #include <thread>
 
 namespace
@@ -12,6 +15,12 @@ namespace
 // How long a removal callback waits for a cancelled transfer to come back before it gives up and
 // leaves the handle open (the removal is then vetoed rather than a handle closed under a transfer).
 constexpr auto kTransferRundownLimit = std::chrono::seconds(5);
+// A held-back transfer gives up on its own before that.
+static_assert(CDriver::kTransferLimit + CDriver::kCancelLimit < kTransferRundownLimit);
+// The smallest request block: a chunk of up to 2048 frames needs no further allocation.
+constexpr std::size_t kInitialBlockBytes = 8192;
+// Request blocks given up on in this process.
+std::atomic<std::uint32_t> g_parkedBlocks{0};
 
 // Counts a transfer in for its whole life.
 class CTransferCount
@@ -36,13 +45,21 @@ CDriver::~CDriver()
 bool CDriver::Open(const std::wstring& link)
 {
     Close();
+    // The previous handle's notification goes before a new handle is stored: once unregistering has
+    // returned, none of its callbacks runs or will run, so none can close the new handle or overwrite
+    // the state of the new registration.
+    UnregisterRemoval();
     {
         std::lock_guard lock(m_ioMutex);
         m_cancelled = false;
     }
+    m_failuresInARow = 0;
     const std::wstring path = link + L"\\Control";
-    HANDLE handle = driver::Devices().CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    // Identification only: whoever serves the path (a pipe posing as the device) cannot impersonate
+    // this service.
+    HANDLE handle = driver::Devices().CreateFileW(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+        FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr)
     {
         return false;
@@ -58,8 +75,11 @@ bool CDriver::Open(const std::wstring& link)
         }
         m_handle = handle;
     }
-    WatchRemoval();
-    return true;
+    (void)ReserveBlock(m_blockSize);
+    RegisterRemoval(handle);
+    // A query-remove on the new registration may have come at once and let go of the handle: the
+    // device is on its way out, so this is no open channel (the caller waits before trying again).
+    return m_handle.load() == handle;
 }
 
 void CDriver::Close()
@@ -98,43 +118,141 @@ bool CDriver::Transfer(bool write, void* buffer, DWORD size)
     // and then sees no transfer in flight knows that no transfer can still use the handle.
     CTransferCount counted(m_transfersInFlight);
     m_transferError = 0;
+    m_stalled = false;
     if (m_cancelled.load())
     {
-        return false;
+        return Failed();
     }
     HANDLE handle = m_handle.load();
     if (handle == INVALID_HANDLE_VALUE)
     {
-        return false;
+        return Failed();
     }
-    platform::Api().ResetEvent(m_completion.Handle());
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = m_completion.Handle();
-    const BOOL started = write ? platform::Api().WriteFile(handle, buffer, size, nullptr, &overlapped)
-                               : platform::Api().ReadFile(handle, buffer, size, nullptr, &overlapped);
+    m_blockSize = size;
+    // Allocates only the first time, after a block was parked, or for a larger size.
+    if (!ReserveBlock(size))
+    {
+        return Failed();
+    }
+    CRequestBlock& block = *m_block;
+    if (write)
+    {
+        std::memcpy(block.data.data(), buffer, size);
+    }
+    block.overlapped = OVERLAPPED{};
+    block.overlapped.hEvent = block.completion.Handle();
+    platform::Api().ResetEvent(block.overlapped.hEvent);
+    const BOOL started =
+        write ? platform::Api().WriteFile(handle, block.data.data(), size, nullptr, &block.overlapped)
+              : platform::Api().ReadFile(handle, block.data.data(), size, nullptr, &block.overlapped);
     if (!started)
     {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING)
         {
             m_transferError = error;
-            return false;
+            return Failed();
         }
         // A Cancel that came between the check above and the start of this request found nothing to
-        // cancel; without this the request would wait for the device however long that takes.
+        // cancel; without this the request would wait for the device until the limit.
         if (m_cancelled.load())
         {
-            platform::Api().CancelIoEx(handle, &overlapped);
+            platform::Api().CancelIoEx(handle, &block.overlapped);
         }
     }
-    platform::Api().WaitForSingleObject(m_completion.Handle(), INFINITE);
+    if (platform::Api().WaitForSingleObject(block.overlapped.hEvent,
+                                            static_cast<DWORD>(kTransferLimit.count())) != WAIT_OBJECT_0)
+    {
+        // Held back: cancel this request, and give the cancel its own time to come back.
+        m_stalled = true;
+        platform::Api().CancelIoEx(handle, &block.overlapped);
+        platform::Api().WaitForSingleObject(block.overlapped.hEvent,
+                                            static_cast<DWORD>(kCancelLimit.count()));
+    }
     DWORD transferred = 0;
-    const BOOL completed = platform::Api().GetOverlappedResult(handle, &overlapped, &transferred, TRUE);
+    const BOOL completed =
+        platform::Api().GetOverlappedResult(handle, &block.overlapped, &transferred, FALSE);
+    const DWORD error = completed ? 0 : GetLastError();
+    if (!completed && error == ERROR_IO_INCOMPLETE)
+    {
+        // Not even the cancel brought the request back: the system still owns the block.
+        m_stalled = true;
+        ParkBlock();
+    }
+    if (m_stalled)
+    {
+        ++m_stalls;
+        ++m_stallsInARow;
+        return Failed();
+    }
     if (!completed)
     {
-        m_transferError = GetLastError();
+        m_transferError = error;
     }
-    return !m_cancelled.load() && completed && transferred == size;
+    if (m_cancelled.load() || !completed || transferred != size)
+    {
+        return Failed();
+    }
+    if (!write)
+    {
+        std::memcpy(buffer, block.data.data(), size);
+    }
+    m_failuresInARow = 0;
+    m_stallsInARow = 0;
+    return true;
+}
+
+bool CDriver::Failed() noexcept
+{
+    ++m_failuresInARow;
+    return false;
+}
+
+bool CDriver::ReserveBlock(std::size_t size) noexcept
+{
+    if (m_block != nullptr && m_block->data.size() >= size)
+    {
+        return true;
+    }
+    try
+    {
+        auto block = std::make_unique<CRequestBlock>(std::max(size, kInitialBlockBytes));
+        if (block->completion.Handle() == nullptr)
+        {
+            return false;
+        }
+        m_block = std::move(block);
+        return true;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+}
+
+void CDriver::ParkBlock() noexcept
+{
+    // Deliberately never freed: the block, its OVERLAPPED and its event stay as they are for the
+    // process's life. The next transfer or Open takes a fresh block.
+    (void)m_block.release();
+    g_parkedBlocks.fetch_add(1);
+}
+
+std::uint32_t CDriver::ParkedBlocks() noexcept
+{
+    return g_parkedBlocks.load();
+}
+
+void CDriver::PauseAfterFailures(std::chrono::microseconds period)
+{
+    if (m_failuresInARow < kFailuresBeforePause)
+    {
+        return;
+    }
+    // Stop and restart of the owner cancel the channel, and Cancel wakes this wait.
+    std::unique_lock lock(m_removalMutex);
+    m_removalCondition.wait_until(lock, std::chrono::steady_clock::now() + period,
+                                  [this] { return m_cancelled.load(); });
 }
 
 bool CDriver::TransferFoundDeviceGone() const noexcept
@@ -155,12 +273,25 @@ bool CDriver::TransferFoundDeviceGone() const noexcept
 void CDriver::WatchRemoval()
 {
     UnregisterRemoval();
+    HANDLE handle = m_handle.load();
+    if (handle == INVALID_HANDLE_VALUE)
+    {
+        SetRemovalState(RemovalState::Watching);
+        return;
+    }
+    RegisterRemoval(handle);
+}
+
+void CDriver::RegisterRemoval(HANDLE handle)
+{
+    // Watching before the registration: a query-remove delivered as soon as it is made is not
+    // overwritten.
     SetRemovalState(RemovalState::Watching);
     CM_NOTIFY_FILTER filter{};
     filter.cbSize = sizeof(filter);
     filter.Flags = 0;
     filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEHANDLE;
-    filter.u.DeviceHandle.hTarget = m_handle.load();
+    filter.u.DeviceHandle.hTarget = handle;
     const CONFIGRET registered = driver::Devices().CM_Register_Notification(
         &filter, this, &HandleNotification, m_removalNotification.put());
     if (registered != CR_SUCCESS)
@@ -176,11 +307,29 @@ CDriver::RemovalState CDriver::GetRemovalState() const
     return m_removalState;
 }
 
-CDriver::RemovalState CDriver::WaitWhileQueryRemove()
+CDriver::RemovalState CDriver::WaitWhileQueryRemove(std::chrono::milliseconds limit)
 {
     std::unique_lock lock(m_removalMutex);
-    m_removalCondition.wait(lock, [this] { return m_removalState != RemovalState::QueryRemove; });
+    m_removalCondition.wait_until(lock, std::chrono::steady_clock::now() + limit,
+                                  [this] { return m_removalState != RemovalState::QueryRemove; });
     return m_removalState;
+}
+
+CDriver::RemovalOutcome CDriver::AwaitRemovalOutcome(const std::atomic<bool>& stop,
+                                                     std::chrono::milliseconds limit)
+{
+    std::unique_lock lock(m_removalMutex);
+    m_removalCondition.wait_until(lock, std::chrono::steady_clock::now() + limit,
+                                  [&] { return m_removalState != RemovalState::QueryRemove || stop.load(); });
+    switch (m_removalState)
+    {
+    case RemovalState::QueryRemove:
+        return stop.load() ? RemovalOutcome::Stopped : RemovalOutcome::NoOutcome;
+    case RemovalState::Removed:
+        return RemovalOutcome::Removed;
+    default:
+        return RemovalOutcome::Vetoed;
+    }
 }
 
 DWORD CALLBACK CDriver::HandleNotification(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action,

@@ -7,9 +7,9 @@
 namespace velmar
 {
 
-LibraryLogSink& LibraryLogSinkSlot() noexcept
+std::atomic<LibraryLogSink>& LibraryLogSinkSlot() noexcept
 {
-    static LibraryLogSink sink;
+    static constinit std::atomic<LibraryLogSink> sink{nullptr};
     return sink;
 }
 
@@ -21,8 +21,8 @@ void VELMAR_CALL LibraryLogCallback(std::int32_t severity, const char* text) noe
     CatchAtBoundary(
         [&]
         {
-            const LibraryLogSink& sink = LibraryLogSinkSlot();
-            if (sink)
+            const LibraryLogSink sink = LibraryLogSinkSlot().load(std::memory_order_acquire);
+            if (sink != nullptr)
             {
                 sink(static_cast<LogSeverity>(severity), text != nullptr ? std::string(text) : std::string());
             }
@@ -37,7 +37,45 @@ void BridgeLibraryLog(LogSeverity severity, const std::string& text)
         return;
     }
     // Converted only when the logger lets the record through.
-    VLOG(severity) << Utf8ToWide(text);
+    VLOG(severity) << Utf8ToWide(EscapeLibraryText(text));
+}
+
+std::string EscapeLibraryText(std::string_view text)
+{
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text)
+    {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c)
+        {
+        case '\\':
+            escaped += "\\\\";
+            break;
+        case '\r':
+            escaped += "\\r";
+            break;
+        case '\n':
+            escaped += "\\n";
+            break;
+        case '\t':
+            escaped += "\\t";
+            break;
+        default:
+            if (byte < 0x20 || byte == 0x7F)
+            {
+                escaped += "\\x";
+                escaped.push_back(kHex[byte >> 4]);
+                escaped.push_back(kHex[byte & 0x0F]);
+            }
+            else
+            {
+                escaped.push_back(c);
+            }
+        }
+    }
+    return escaped;
 }
 
 std::int32_t LibraryLogSeverityFromLogger() noexcept
@@ -59,7 +97,7 @@ std::int32_t LibraryLogSeverityFromLogger() noexcept
 
 void InstallLibraryLogBridge(velmar::helper::CDynLoader& loader)
 {
-    velmar::LibraryLogSinkSlot() = &velmar::BridgeLibraryLog;
+    velmar::LibraryLogSinkSlot().store(&velmar::BridgeLibraryLog, std::memory_order_release);
     // Both are mandatory entry points; they are null only when the load failed.
     if (loader.SetLoggerCallback != nullptr)
     {

@@ -13,6 +13,9 @@ SystemApi& Api()
         .CloseHandle = &::CloseHandle,
         .WaitForSingleObject = &::WaitForSingleObject,
         .WaitForMultipleObjects = &::WaitForMultipleObjects,
+        .CreateMutexW = &::CreateMutexW,
+        .OpenMutexW = &::OpenMutexW,
+        .ReleaseMutex = &::ReleaseMutex,
         .WideCharToMultiByte = &::WideCharToMultiByte,
         .MultiByteToWideChar = &::MultiByteToWideChar,
         .FormatMessageW = &::FormatMessageW,
@@ -65,6 +68,15 @@ SystemApi& Api()
         .CoTaskMemAlloc = &::CoTaskMemAlloc,
         .CoTaskMemFree = &::CoTaskMemFree,
         .PropVariantClear = &::PropVariantClear,
+        .CreateDirectoryW = &::CreateDirectoryW,
+        .RemoveDirectoryW = &::RemoveDirectoryW,
+        .DeleteFileW = &::DeleteFileW,
+        .GetFileAttributesW = &::GetFileAttributesW,
+        .SetFileAttributesW = &::SetFileAttributesW,
+        .FindFirstFileExW = &::FindFirstFileExW,
+        .FindNextFileW = &::FindNextFileW,
+        .FindClose = &::FindClose,
+        .GetNamedSecurityInfoW = &::GetNamedSecurityInfoW,
     };
     return api;
 }

@@ -5,6 +5,7 @@
 // The device-facing calls that a simulation must stand in for live in driver/DeviceApi.h instead.
 #include <winsock2.h>
 #include <windows.h>
+#include <aclapi.h>
 #include <bcrypt.h>
 #include <evntprov.h>
 #include <shlobj.h>
@@ -21,6 +22,9 @@ struct SystemApi
     decltype(&::CloseHandle) CloseHandle;
     decltype(&::WaitForSingleObject) WaitForSingleObject;
     decltype(&::WaitForMultipleObjects) WaitForMultipleObjects;
+    decltype(&::CreateMutexW) CreateMutexW;
+    decltype(&::OpenMutexW) OpenMutexW;
+    decltype(&::ReleaseMutex) ReleaseMutex;
 
     // Text and error text
     decltype(&::WideCharToMultiByte) WideCharToMultiByte;
@@ -95,6 +99,17 @@ struct SystemApi
     decltype(&::CoTaskMemAlloc) CoTaskMemAlloc;
     decltype(&::CoTaskMemFree) CoTaskMemFree;
     decltype(&::PropVariantClear) PropVariantClear;
+
+    // Storage folders: creation, removal and their owners
+    decltype(&::CreateDirectoryW) CreateDirectoryW;
+    decltype(&::RemoveDirectoryW) RemoveDirectoryW;
+    decltype(&::DeleteFileW) DeleteFileW;
+    decltype(&::GetFileAttributesW) GetFileAttributesW;
+    decltype(&::SetFileAttributesW) SetFileAttributesW;
+    decltype(&::FindFirstFileExW) FindFirstFileExW;
+    decltype(&::FindNextFileW) FindNextFileW;
+    decltype(&::FindClose) FindClose;
+    decltype(&::GetNamedSecurityInfoW) GetNamedSecurityInfoW;
 };
 
 // The process-wide table, initialised to the real functions.

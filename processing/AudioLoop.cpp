@@ -220,13 +220,44 @@ void CAudioLoop::RunPhase(const TraceActivity& loop, CProcessingInstance& proces
     CPhaseWatch watch(instance, registryEvent, processing, loop);
     std::int64_t counter = -1;
     bool pendingInput = false;
+    // A failed write or read; true when the audio phase ends (stop, restart, loss of the driver).
+    // Otherwise the failure is logged, and after a few in a row the loop waits one block period
+    // (woken by stop and restart, which cancel the channel): a driver that fails every request at once
+    // (ERROR_NOT_READY, ERROR_GEN_FAILURE) would have this time-critical thread spin and starve its
+    // core on Windows. Wine does not schedule by the priority, so there the spin only wastes a core.
+    const auto blockPeriod = std::chrono::microseconds(std::int64_t{m_chunk} * 1'000'000 / 48000); // 48 kHz
+    const auto TransferFailed =
+        [&](TraceActivity& step, TraceActivity& chunk, const wchar_t* text, const std::wstring& name)
+    {
+        if (instance.m_restart.load() || instance.m_stop.load())
+        {
+            return true;
+        }
+        if (instance.HandleDriverLoss(name))
+        {
+            step.Stop();
+            chunk.Stop();
+            return true;
+        }
+        VLOG_ASYNC(velmar::LogSeverity::Info) << text << name;
+        step.Stop();
+        chunk.Stop();
+        driver.PauseAfterFailures(blockPeriod);
+        return false;
+    };
+
+    // The audio thread's own copy of the display name, refreshed at each chunk when a rename published a
+    // new one; reserved here so that the refresh never allocates.
+    std::wstring name;
+    name.reserve(CPublishedName::kCapacity);
+    std::uint32_t nameGeneration = instance.PublishedName().CopyTo(name);
 
     // From here to the end of the phase: no lock, no allocation while tracing is off, log only
     // through the asynchronous logger.
     while (!instance.m_stop.load() && !instance.m_restart.load() && !driver.IsCancelled() && driver.IsOpen())
     {
         ++counter;
-        const std::wstring& name = instance.ActiveName();
+        nameGeneration = instance.PublishedName().Refresh(name, nameGeneration);
         TraceActivity chunk(TraceEvents::AudioLoop, name, counter, &loop);
 
         if (process != 0 && pendingInput)
@@ -248,19 +279,10 @@ void CAudioLoop::RunPhase(const TraceActivity& loop, CProcessingInstance& proces
         TraceActivity writing(TraceEvents::WritingAudio, name, counter, &chunk);
         if (!driver.Transfer(true, m_audio.data(), bytes))
         {
-            if (instance.m_restart.load() || instance.m_stop.load())
+            if (TransferFailed(writing, chunk, L"Failed to write audio to driver for ", name))
             {
                 break;
             }
-            if (instance.HandleDriverLoss())
-            {
-                writing.Stop();
-                chunk.Stop();
-                break;
-            }
-            VLOG_ASYNC(velmar::LogSeverity::Info) << L"Failed to write audio to driver for " << name;
-            writing.Stop();
-            chunk.Stop();
             continue;
         }
         writing.Stop();
@@ -268,19 +290,10 @@ void CAudioLoop::RunPhase(const TraceActivity& loop, CProcessingInstance& proces
         TraceActivity reading(TraceEvents::ReadingAudio, name, counter, &chunk);
         if (!driver.Transfer(false, m_audio.data(), bytes))
         {
-            if (instance.m_restart.load() || instance.m_stop.load())
+            if (TransferFailed(reading, chunk, L"Failed to read audio from driver for ", name))
             {
                 break;
             }
-            if (instance.HandleDriverLoss())
-            {
-                reading.Stop();
-                chunk.Stop();
-                break;
-            }
-            VLOG_ASYNC(velmar::LogSeverity::Info) << L"Failed to read audio from driver for " << name;
-            reading.Stop();
-            chunk.Stop();
             std::fill(m_audio.begin(), m_audio.end(), 0);
             continue;
         }

@@ -6,8 +6,9 @@
 #include "config/ConfigInstance.h"
 #include "driver/Driver.h"
 #include "library/DynLoader.h"
+#include "platform/Event.h"
+#include "processing/PublishedName.h"
 
-#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -43,11 +44,15 @@ public:
     // unless the instance is stopping or restarting waits for the outcome of the device's removal
     // (or for a stop), logs it and returns true: the audio phase ends and the driver is reopened. A
     // transfer that failed because the device is gone (no query came first: a surprise removal) counts
-    // as a loss too.
-    bool HandleDriverLoss();
+    // as a loss too, and so does a transfer the device held back beyond the channel's limit (the
+    // channel is closed and reopened). The wait for the removal's outcome is bounded.
+    // name: the audio thread's own copy of the display name (nothing is allocated for the logs).
+    bool HandleDriverLoss(const std::wstring& name);
 
-    // The display name as the audio path sees it (the active name slot).
-    const std::wstring& ActiveName() const noexcept { return m_nameSlots[m_activeSlot.load()]; }
+    // A copy of the display name as last published (allocates: not for the audio path, which keeps its
+    // own copy through PublishedName()).
+    std::wstring ActiveName() const;
+    const CPublishedName& PublishedName() const noexcept { return m_publishedName; }
     const std::wstring& InterfacePath() const noexcept { return m_interfacePath; }
     bool IsStopping() const noexcept { return m_stop.load(); }
     bool IsRestarting() const noexcept { return m_restart.load(); }
@@ -58,18 +63,21 @@ private:
 
     // A transfer failed because the device is no longer there: closes the channel, waits (bounded, or
     // until a stop or restart) for the removal notice, logs it when it came; true.
-    bool HandleDeviceGone();
-    // Writer side of the name slots; the instance mutex must be held.
+    bool HandleDeviceGone(const std::wstring& name);
+    // Writer side of the published name; the instance mutex must be held.
     void PublishName(const std::wstring& name);
     void ThreadEntry();
+    // The instance thread's body once it holds the claim on the instance's storage.
+    void RunWithStorage();
 
     velmar::helper::CDynLoader* m_loader;
     std::wstring m_interfacePath;
     std::shared_ptr<CConfigInstance> m_configuration;
     std::wstring m_keyName;
     std::wstring m_name;
-    std::array<std::wstring, 2> m_nameSlots;
-    std::atomic<std::uint32_t> m_activeSlot{1};
+    CPublishedName m_publishedName;
+    // Set by Stop: ends the wait for the storage claim.
+    CEvent m_stopEvent;
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_condition;

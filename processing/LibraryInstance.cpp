@@ -96,12 +96,22 @@ void CInstance::Shutdown()
 
 std::shared_ptr<CInstance::CClient> CInstance::CClient::Create(const CInstance& instance)
 {
-    const std::int64_t handle = instance.Loader()->NewClient(instance.ProcessHandle());
+    helper::CDynLoader* loader = instance.Loader();
+    const std::int64_t handle = loader->NewClient(instance.ProcessHandle());
     if (handle == 0)
     {
         throw std::bad_alloc();
     }
-    return std::shared_ptr<CClient>(new CClient(instance.Loader(), handle));
+    try
+    {
+        return std::make_shared<CClient>(Token{}, loader, handle);
+    }
+    catch (...)
+    {
+        // No object took the client over: it goes here, or the library keeps it for good.
+        loader->DeleteClient(handle);
+        throw;
+    }
 }
 
 CInstance::CClient::~CClient()
@@ -120,9 +130,14 @@ std::string CInstance::CClient::Send(const std::string& request) const
     {
         return {};
     }
-    std::string copy(answer);
-    m_loader->FreeJsonAnswer(answer);
-    return copy;
+    // The answer goes back to the library on every way out, also when the copy cannot be made.
+    struct CAnswer
+    {
+        helper::CDynLoader* loader;
+        const char* text;
+        ~CAnswer() { loader->FreeJsonAnswer(text); }
+    } owned{m_loader, answer};
+    return std::string(owned.text);
 }
 
 } // namespace velmar

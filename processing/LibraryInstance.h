@@ -69,9 +69,18 @@ public:
     // ProcessJson; the answer copied (empty when the library gave none) and handed back.
     std::string Send(const std::string& request) const;
 
-private:
-    CClient(helper::CDynLoader* loader, std::int64_t client) noexcept : m_loader(loader), m_client(client) {}
+    // Only Create can make the tag, so only Create makes clients (through std::make_shared).
+    class Token
+    {
+        friend class CClient;
+        Token() = default;
+    };
+    CClient(Token, helper::CDynLoader* loader, std::int64_t client) noexcept
+        : m_loader(loader), m_client(client)
+    {
+    }
 
+private:
     helper::CDynLoader* m_loader;
     std::int64_t m_client;
 };

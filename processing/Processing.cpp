@@ -8,12 +8,18 @@
 #include "processing/Instance.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 
 namespace
 {
 std::atomic<bool> g_managerExists{false};
+
+// How long a stop waits for the instances of removed devices to end. Each ends within its own bounds
+// (transfers, web server, library teardown); one that does not is left to the end of the process
+// rather than holding the service in STOP_PENDING.
+constexpr auto kRetirementLimit = std::chrono::seconds(20);
 
 // Arrival, removing and removed come on the system's notification threads: nothing may leave them.
 template <typename Body> void Notification(const wchar_t* what, const wchar_t* link, Body&& body)
@@ -129,11 +135,21 @@ void CProcessing::WatchGlobalParameters()
     }
 }
 
-void CProcessing::StopDeviceWatch()
+bool CProcessing::StopDeviceWatch()
 {
     m_watcher.Stop();
     std::unique_lock lock(m_retiredMutex);
-    m_retiredCondition.wait(lock, [this] { return m_retired.empty() && !m_retiring; });
+    if (m_retiredCondition.wait_for(lock, kRetirementLimit,
+                                    [this] { return m_retired.empty() && !m_retiring; }))
+    {
+        return true;
+    }
+    m_retirementAbandoned = true;
+    VLOG(velmar::LogSeverity::Error)
+        << L"Gave up waiting for " << (m_retired.size() + (m_retiring ? 1 : 0)) << L" instances to end after "
+        << std::chrono::duration_cast<std::chrono::seconds>(kRetirementLimit).count()
+        << L" s; the process ends without them";
+    return false;
 }
 
 void CProcessing::AddInstance(const std::wstring& path)
@@ -147,7 +163,12 @@ void CProcessing::AddInstance(const std::wstring& path)
     {
         return;
     }
-    EnsureInstanceStorage(InstanceStoragePath(m_config.StorageRoot(), id));
+    if (!EnsureInstanceStorage(InstanceStoragePath(m_config.StorageRoot(), id)))
+    {
+        // Refused (logged): nothing runs on a folder someone else may control.
+        m_config.EraseInstance(id);
+        return;
+    }
 
     std::shared_ptr<CInstance> instance;
     try

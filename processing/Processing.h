@@ -54,9 +54,13 @@ public:
     // parameters by restarting every instance. RegistryError "Cannot watch the registry" when the
     // watch cannot be armed.
     void WatchGlobalParameters();
-    // Stops the device watcher (every instance is asked to stop, then each is destroyed) and waits
-    // until the retirement thread has destroyed every instance handed to it.
-    void StopDeviceWatch();
+    // Stops the device watcher (every instance is asked to stop, then each is destroyed) and waits,
+    // bounded, until the retirement thread has destroyed every instance handed to it. False when it
+    // gave up (logged): the manager must then not be destroyed (its threads still use it); the
+    // process ends without it.
+    bool StopDeviceWatch();
+    // True once StopDeviceWatch gave up.
+    bool RetirementAbandoned() const noexcept { return m_retirementAbandoned; }
 
     void AddInstance(const std::wstring& path);
     void OnRemoving(const std::wstring& path);
@@ -88,5 +92,6 @@ private:
     std::deque<Retired> m_retired;
     bool m_retiring = false; // the thread is destroying an instance taken from the queue
     bool m_retirementStop = false;
+    bool m_retirementAbandoned = false;
     std::thread m_retirementThread;
 };

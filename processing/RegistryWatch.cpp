@@ -23,7 +23,6 @@ struct RegistryLost
 void CRegistryWatch::Run(CInstance& instance, CEvent& registryEvent, CEvent& phaseStop,
                          CProcessingInstance& processing, const TraceActivity& loop)
 {
-    bool lost = false;
     CatchAtBoundary(
         [&]
         {
@@ -33,12 +32,13 @@ void CRegistryWatch::Run(CInstance& instance, CEvent& registryEvent, CEvent& pha
             }
             catch (const RegistryLost&)
             {
-                lost = true;
+                VLOG(velmar::LogSeverity::Warn) << L"Registry lost for " << instance.ActiveName();
+                instance.Stop();
             }
         },
         [&](const std::exception* error)
         {
-            const std::wstring& name = instance.ActiveName();
+            const std::wstring name = instance.ActiveName();
             if (error != nullptr)
             {
                 VLOG(velmar::LogSeverity::Fatal) << L"watchreg thread exception for " << name << L": "
@@ -51,11 +51,6 @@ void CRegistryWatch::Run(CInstance& instance, CEvent& registryEvent, CEvent& pha
             }
             instance.Stop();
         });
-    if (lost)
-    {
-        VLOG(velmar::LogSeverity::Warn) << L"Registry lost for " << instance.ActiveName();
-        instance.Stop();
-    }
 }
 
 void CRegistryWatch::Watch(CInstance& instance, CEvent& registryEvent, CEvent& phaseStop,

@@ -217,32 +217,49 @@ std::int32_t CAuthStore::Init(const nlohmann::json& init, std::string& error)
     return kStatusOk;
 }
 
-Access CAuthStore::Authenticate(const std::string* user, const std::string* password) const
+Access CAuthStore::Unlogged() const
 {
+    std::lock_guard lock(m_mutex);
+    if (!m_state.unloggedAccess)
+    {
+        return Access::None;
+    }
+    return m_state.account ? Access::Viewer : Access::Admin;
+}
+
+Access CAuthStore::Authenticate(const std::string& user, const std::string& password) const
+{
+    // What a wrong user name (or a missing account) is checked against, so that it costs as much as a
+    // wrong password.
+    static const Bytes kDummySalt(kSaltBytes, 0);
+    static const Bytes kDummyHash(kPasswordHashBytes, 0);
+
     std::optional<CAccount> account;
     std::uint64_t generation = 0;
     Bytes digest;
     {
         std::lock_guard lock(m_mutex);
-        if (m_state.unloggedAccess)
+        if (m_state.account)
         {
-            return Access::Admin;
-        }
-        if (user == nullptr || password == nullptr || !m_state.account || *user != m_state.account->user)
-        {
-            return Access::None;
-        }
-        account = m_state.account;
-        generation = m_generation;
-        digest = CredentialDigest(account->salt, *user, *password);
-        if (!m_verifiedDigest.empty() && EqualConstantTime(digest, m_verifiedDigest))
-        {
-            return account->isAdmin ? Access::Admin : Access::Viewer;
+            account = m_state.account;
+            generation = m_generation;
+            digest = CredentialDigest(account->salt, user, password);
+            if (!m_verifiedDigest.empty() && EqualConstantTime(digest, m_verifiedDigest))
+            {
+                return account->isAdmin ? Access::Admin : Access::Viewer;
+            }
         }
     }
-    // The slow derivation runs without the lock.
-    const Bytes hash = DerivePasswordHash(*password, account->salt, account->iterations);
-    if (!EqualConstantTime(hash, account->hash))
+    // The user names are compared as digests of equal length, in constant time; the slow derivation
+    // runs without the lock.
+    const bool userMatches = account && EqualConstantTime(Sha256(user), Sha256(account->user));
+    // A stored secret is never empty; an empty one is derived as a single NUL so that it fails alike.
+    const Bytes hash = DerivePasswordHash(password.empty() ? std::string(1, '\0') : password,
+                                          userMatches ? account->salt : kDummySalt,
+                                          account ? account->iterations : kPasswordIterations);
+    const bool passwordMatches =
+        !password.empty() && EqualConstantTime(hash, userMatches ? account->hash : kDummyHash);
+    if (!userMatches || !passwordMatches)
     {
         return Access::None;
     }

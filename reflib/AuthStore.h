@@ -5,8 +5,11 @@
 //               "salt":"<hex>","hash":"<hex>"}}            ("account":null when there is none)
 // The "init" request replaces them: "setup_account" {"user","secret_clear"} sets the account, null
 // removes it (absent keeps it); "setup_is_admin" (default true) makes it an administrator, otherwise it
-// may only read; "unlogged_access" "v" or true lets anyone in without logging in, and every init
-// without it withdraws that grant. With no account and no grant nobody gets in over the network.
+// may only read; "unlogged_access" "v" or true lets callers in without logging in, and every init
+// without it withdraws that grant. What the grant lets them do depends on the account: with one (it
+// always has a password) they may only read, and changes need its credentials; without one (no
+// password was configured) the server is open to everybody. Credentials that do not match the account
+// are refused, grant or not. With no account and no grant nobody gets in over the network.
 // A missing auth.json means no account and no grant; an unreadable one is treated the same and logged.
 #include "reflib/PasswordHash.h"
 
@@ -36,8 +39,11 @@ public:
     void Load();
     // The "init" request; returns a status of RequestStatus.h and describes a failure in `error`.
     std::int32_t Init(const nlohmann::json& init, std::string& error);
-    // Access of a network caller; `user`/`password` are null when the request carried no credentials.
-    Access Authenticate(const std::string* user, const std::string* password) const;
+    // Access of a network caller that sent no credentials.
+    Access Unlogged() const;
+    // Access of a network caller with these credentials; None when they do not match the account. A
+    // wrong user name, a wrong password and credentials without an account cost the same key derivation.
+    Access Authenticate(const std::string& user, const std::string& password) const;
 
     bool UnloggedAccess() const;
     bool HasAccount() const;

@@ -6,6 +6,7 @@
 #include "reflib/LibraryVersion.h"
 #include "reflib/Process.h"
 #include "reflib/RequestStatus.h"
+#include "reflib/WebGuard.h"
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -102,6 +103,11 @@ std::string StatusPage(CProcess& process, const std::string& health)
     return page;
 }
 
+std::string_view View(beast::string_view text)
+{
+    return {text.data(), text.size()};
+}
+
 // The credentials of an "Authorization: Basic ..." header.
 bool ParseBasic(beast::string_view header, std::string& user, std::string& password)
 {
@@ -141,7 +147,8 @@ public:
     ~CImpl() { Stop(1000); }
 
     void Stop(std::int32_t timeoutMs);
-    void Handle(const Request& request, Response& response, const std::string& peer);
+    void Handle(const Request& request, Response& response, const std::string& address,
+                const std::string& peer);
     void Accept();
     void OnAccept(beast::error_code error, tcp::socket socket);
     void RunThread();
@@ -157,6 +164,8 @@ public:
     const VelmarHandle m_processHandle;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_listening{false};
+    const std::vector<std::string> m_computerNames = LocalComputerNames();
+    CLoginThrottle m_throttle;
 
     std::mutex m_stopMutex;
     std::mutex m_sessionsMutex;
@@ -179,8 +188,8 @@ public:
     {
         beast::error_code error;
         const auto remote = m_stream.socket().remote_endpoint(error);
-        m_peer =
-            error ? std::string("?") : remote.address().to_string() + ":" + std::to_string(remote.port());
+        m_address = error ? std::string("?") : remote.address().to_string();
+        m_peer = error ? m_address : m_address + ":" + std::to_string(remote.port());
     }
 
     void Start()
@@ -227,7 +236,7 @@ private:
         m_response->set(http::field::server, "velmar reference library");
         try
         {
-            m_server.Handle(request, *m_response, m_peer);
+            m_server.Handle(request, *m_response, m_address, m_peer);
         }
         catch (const std::exception& failure)
         {
@@ -262,6 +271,7 @@ private:
 
     beast::tcp_stream m_stream;
     CImpl& m_server;
+    std::string m_address;
     std::string m_peer;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
@@ -398,7 +408,8 @@ void CWebServer::CImpl::Stop(std::int32_t timeoutMs)
     }
 }
 
-void CWebServer::CImpl::Handle(const Request& request, Response& response, const std::string& peer)
+void CWebServer::CImpl::Handle(const Request& request, Response& response, const std::string& address,
+                               const std::string& peer)
 {
     const auto answer = [&](http::status status, const char* type, std::string body)
     {
@@ -407,8 +418,22 @@ void CWebServer::CImpl::Handle(const Request& request, Response& response, const
         response.set(http::field::cache_control, "no-store");
         response.body() = std::move(body);
     };
+    const auto challenge = [&](std::string body, const char* type)
+    {
+        answer(http::status::unauthorized, type, std::move(body));
+        response.set(http::field::www_authenticate, kRealm);
+    };
     const std::string target(request.target());
     VELMAR_RLOG(Severity::Verb, "HTTP " << request.method_string() << " " << target << " from " << peer);
+
+    // A page of another site may send requests here, but not as this server's own page.
+    const auto host = View(request[http::field::host]);
+    const auto origin = request.find(http::field::origin);
+    if (origin != request.end() && !IsSameOrigin(View(origin->value()), host))
+    {
+        answer(http::status::forbidden, "text/plain", "cross-origin request refused\n");
+        return;
+    }
 
     const auto process = m_process.lock();
     if (!process)
@@ -416,21 +441,53 @@ void CWebServer::CImpl::Handle(const Request& request, Response& response, const
         answer(http::status::service_unavailable, "text/plain", "no process\n");
         return;
     }
-    std::string user;
-    std::string password;
+    // Without an account there is nothing to log in to: credentials are ignored (a browser may still
+    // send those of an earlier account).
     const auto header = request.find(http::field::authorization);
-    const bool hasCredentials = header != request.end() && ParseBasic(header->value(), user, password);
-    const Access access =
-        process->Auth().Authenticate(hasCredentials ? &user : nullptr, hasCredentials ? &password : nullptr);
-    if (access == Access::None)
+    const bool hasCredentials = header != request.end() && process->Auth().HasAccount();
+    Access access = Access::None;
+    if (hasCredentials)
     {
-        if (hasCredentials)
+        const auto now = CLoginThrottle::Clock::now();
+        const auto wait = m_throttle.Wait(address, now);
+        if (wait > CLoginThrottle::Clock::duration::zero())
         {
-            VELMAR_RLOG(Severity::Warn, "Web login refused for \"" << user << "\" from " << peer);
+            const auto seconds = std::chrono::ceil<std::chrono::seconds>(wait).count();
+            answer(http::status::too_many_requests, "text/plain",
+                   "too many failed logins, try again later\n");
+            response.set(http::field::retry_after, std::to_string(seconds));
+            return;
         }
-        answer(http::status::unauthorized, "text/plain", "authentication required\n");
-        response.set(http::field::www_authenticate, kRealm);
-        return;
+        std::string user;
+        std::string password;
+        if (ParseBasic(header->value(), user, password))
+        {
+            access = process->Auth().Authenticate(user, password);
+        }
+        if (access == Access::None)
+        {
+            m_throttle.Failed(address, now);
+            VELMAR_RLOG(Severity::Warn, "Web login refused for \"" << user << "\" from " << peer);
+            challenge("authentication required\n", "text/plain");
+            return;
+        }
+        m_throttle.Succeeded(address);
+    }
+    else
+    {
+        // Without credentials only a name of this computer will do: a name of another site that resolves
+        // here (DNS rebinding) gets nothing.
+        if (!IsLocalHost(host, m_computerNames))
+        {
+            answer(http::status::misdirected_request, "text/plain", "unknown host name\n");
+            return;
+        }
+        access = process->Auth().Unlogged();
+        if (access == Access::None)
+        {
+            challenge("authentication required\n", "text/plain");
+            return;
+        }
     }
 
     if (target == "/" || target == "/index.html")
@@ -460,7 +517,19 @@ void CWebServer::CImpl::Handle(const Request& request, Response& response, const
             answer(http::status::method_not_allowed, "text/plain", "use POST\n");
             return;
         }
+        // Other sites' pages can post forms and plain text without asking, but not JSON.
+        if (!IsJsonContentType(View(request[http::field::content_type])))
+        {
+            answer(http::status::unsupported_media_type, "text/plain", "send application/json\n");
+            return;
+        }
         const CJsonAnswer result = HandleJsonRequest(*process, request.body(), access);
+        if (result.status == kStatusForbidden && !hasCredentials)
+        {
+            // An unlogged caller may look; a change needs the account.
+            challenge(result.text, "application/json");
+            return;
+        }
         const http::status status =
             result.status == kStatusOk          ? http::status::ok
             : result.status == kStatusForbidden ? http::status::forbidden

@@ -4,8 +4,10 @@
 //   GET  /status  the same as JSON
 //   POST /json    a JSON request as for ProcessJson (JsonRequest.h); 200 on success, 400 with the
 //                 error answer otherwise (403 for a change asked by a read-only account)
-// Every request needs the account's HTTP Basic credentials unless unlogged access was granted
-// (AuthStore.h); otherwise the answer is 401. No TLS is built: an HTTPS port is accepted but not served.
+// Every request needs the account's HTTP Basic credentials unless unlogged access was granted, which
+// with an account lets callers only read (AuthStore.h); otherwise the answer is 401. Requests of other
+// sites (Origin 403, Host 421, a body that is not JSON 415) and password guessing (429) are refused as
+// WebGuard.h describes. No TLS is built: an HTTPS port is accepted but not served.
 #include "library/ProcessingLibraryApi.h"
 
 #include <cstdint>

@@ -27,7 +27,7 @@ parser.add_argument("--steps", type=int, default=1000)
 parser.add_argument("--phase", type=int, default=50)
 parser.add_argument("--seed", type=int, default=13)
 parser.add_argument("--endless-stall", action="store_true",
-                    help="also stalls that last until the host gives up (the host never does: it fails)")
+                    help="also stalls that last until the host gives up (it cancels after a second and reopens)")
 OPTIONS = parser.parse_args(sys.argv[2:])
 BIN = os.path.join(BUILD, "bin")
 SERVICE = "VELMAR ORVANE.CL drv"
@@ -270,8 +270,8 @@ class Storm:
                "fail-write")
 
     def stall(self):
-        # Bounded stalls only: the host waits for a transfer without a limit, so a device that holds a
-        # block back until the host gives up (stall ID with no time) stays silent (see --endless-stall).
+        # With --endless-stall, also blocks held back until the host gives up (stall ID with no time): the
+        # host cancels a transfer after a second and reopens the channel, and the device must stream again.
         held = self.random.choice(["50", "400", "2000"])
         if OPTIONS.endless_stall and self.random.random() < 0.25:
             held = "0"

@@ -36,10 +36,12 @@ struct ReadHook
     static inline std::atomic<int> calls{0};
     static inline HANDLE issued = nullptr;
     static inline CDriver* cancelFirst = nullptr;
+    static inline LPOVERLAPPED overlapped = nullptr;
 
     static BOOL WINAPI Read(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
     {
         ++calls;
+        ReadHook::overlapped = overlapped;
         if (cancelFirst != nullptr)
         {
             cancelFirst->Cancel();
@@ -110,7 +112,9 @@ TEST_F(DriverTest, OpenAsksForTheControlPathAndWatchesTheHandle)
     EXPECT_EQ(device.openedAccess, static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE));
     EXPECT_EQ(device.openedShare, 0u);
     EXPECT_EQ(device.openedDisposition, static_cast<DWORD>(OPEN_EXISTING));
-    EXPECT_EQ(device.openedFlags, static_cast<DWORD>(FILE_FLAG_OVERLAPPED));
+    // Identification only: a pipe posing as the device cannot impersonate the service.
+    EXPECT_EQ(device.openedFlags,
+              static_cast<DWORD>(FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION));
     EXPECT_TRUE(driver.IsOpen());
     EXPECT_EQ(driver.GetRemovalState(), State::Watching);
 
@@ -198,7 +202,8 @@ TEST_F(DriverTest, ACancelJustBeforeTheReadStartsStillEndsIt)
     EXPECT_FALSE(transfer.get());
 }
 
-TEST_F(DriverTest, QueryRemoveCancelsAPendingReadClosesBeforeReturningAndAVetoLeavesQueryRemoveFailedUntilOpen)
+TEST_F(DriverTest,
+       QueryRemoveCancelsAPendingReadClosesBeforeReturningAndAVetoLeavesQueryRemoveFailedUntilOpen)
 {
     CDriver driver;
     ASSERT_TRUE(OpenAndAccept(driver));
@@ -281,6 +286,159 @@ TEST_F(DriverTest, DestructionClosesTheHandleAndUnregisters)
     EXPECT_EQ(cm.ActiveCount(), 0u);
     EXPECT_TRUE(device.Read(kBlock).empty());
     EXPECT_EQ(device.lastError, static_cast<DWORD>(ERROR_BROKEN_PIPE));
+}
+
+TEST_F(DriverTest, AReadHeldBackIsCancelledAsAStallAndTheNextBlockArrivesWhole)
+{
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    const std::vector<std::uint8_t> untouched(kBlock, 0xAA);
+    std::vector<std::uint8_t> buffer = untouched;
+    for (std::uint32_t stall = 1; stall <= 2; ++stall)
+    {
+        auto transfer = ReadAsync(driver, buffer);
+        ASSERT_TRUE(Ends(transfer)) << "stall " << stall;
+        EXPECT_FALSE(transfer.get());
+        EXPECT_TRUE(driver.TransferStalled());
+        EXPECT_EQ(driver.StallsInARow(), stall);
+    }
+    EXPECT_EQ(buffer, untouched);
+
+    // The cancelled requests took nothing: the device's next block reaches the next read whole.
+    const auto in = Pattern(kBlock, 42);
+    ASSERT_TRUE(device.Write(in));
+    ASSERT_TRUE(driver.Transfer(false, buffer.data(), kBlock));
+    EXPECT_EQ(buffer, in);
+    EXPECT_FALSE(driver.TransferStalled());
+    EXPECT_EQ(driver.StallsInARow(), 0u);
+    EXPECT_EQ(driver.Stalls(), 2u);
+}
+
+TEST_F(DriverTest, ARequestThatNeverComesBackParksItsBlockAndNeverWritesTheCallersBuffer)
+{
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    const std::uint32_t parked = CDriver::ParkedBlocks();
+    const std::vector<std::uint8_t> untouched(kBlock, 0xAA);
+    std::vector<std::uint8_t> buffer = untouched;
+    {
+        // A driver that ignores the cancel.
+        CApiOverride<decltype(platform::SystemApi::CancelIoEx)> deaf(
+            platform::Api().CancelIoEx, [](HANDLE, LPOVERLAPPED) -> BOOL { return TRUE; });
+        // On this thread: the system cancels the requests of a thread that ends.
+        EXPECT_FALSE(driver.Transfer(false, buffer.data(), kBlock));
+        EXPECT_TRUE(driver.TransferStalled());
+        EXPECT_EQ(CDriver::ParkedBlocks(), parked + 1);
+
+        // The request is still pending: the device's next block completes it, into the parked block.
+        ASSERT_TRUE(device.Write(Pattern(kBlock, 1)));
+        ASSERT_EQ(WaitForSingleObject(ReadHook::overlapped->hEvent, 20000), WAIT_OBJECT_0);
+        EXPECT_EQ(ReadHook::overlapped->InternalHigh, kBlock);
+        EXPECT_EQ(buffer, untouched);
+    }
+    device.Listen();
+    ASSERT_TRUE(OpenAndAccept(driver));
+    const auto in = Pattern(kBlock, 9);
+    ASSERT_TRUE(device.Write(in));
+    ASSERT_TRUE(driver.Transfer(false, buffer.data(), kBlock));
+    EXPECT_EQ(buffer, in);
+}
+
+TEST_F(DriverTest, TheWaitForARemovalOutcomeEndsAtItsLimitOrAtAStopAndTellsWhich)
+{
+    using Outcome = CDriver::RemovalOutcome;
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    auto& registration = cm.Last();
+    cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEQUERYREMOVE);
+    std::atomic<bool> stop{false};
+    EXPECT_EQ(driver.AwaitRemovalOutcome(stop, 50ms), Outcome::NoOutcome);
+    EXPECT_EQ(driver.WaitWhileQueryRemove(50ms), State::QueryRemove);
+
+    // A stop (which cancels the channel) ends the wait as a stop, not as a vetoed removal.
+    auto waiting = std::async(std::launch::async, [&] { return driver.AwaitRemovalOutcome(stop, 1h); });
+    EXPECT_EQ(waiting.wait_for(100ms), std::future_status::timeout);
+    stop = true;
+    driver.Cancel();
+    ASSERT_EQ(waiting.wait_for(kPatience), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), Outcome::Stopped);
+
+    // An outcome that is there is told even to a stopping owner.
+    cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEQUERYREMOVEFAILED);
+    EXPECT_EQ(driver.AwaitRemovalOutcome(stop, 1h), Outcome::Vetoed);
+    cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE);
+    EXPECT_EQ(driver.AwaitRemovalOutcome(stop, 1h), Outcome::Removed);
+}
+
+TEST_F(DriverTest, ARunOfFailedTransfersPausesUntilTheChannelIsCancelled)
+{
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    std::vector<std::uint8_t> buffer(kBlock);
+    const auto pause = [&] { return std::async(std::launch::async, [&] { driver.PauseAfterFailures(1h); }); };
+    {
+        CApiOverride<decltype(platform::SystemApi::WriteFile)> failing(
+            platform::Api().WriteFile,
+            [](HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) -> BOOL
+            {
+                SetLastError(ERROR_GEN_FAILURE);
+                return FALSE;
+            });
+        for (std::uint32_t failure = 1; failure < CDriver::kFailuresBeforePause; ++failure)
+        {
+            EXPECT_FALSE(driver.Transfer(true, buffer.data(), kBlock));
+            auto early = pause();
+            EXPECT_EQ(early.wait_for(kPatience), std::future_status::ready) << "failure " << failure;
+        }
+        EXPECT_FALSE(driver.Transfer(true, buffer.data(), kBlock));
+        EXPECT_FALSE(driver.TransferFoundDeviceGone());
+        EXPECT_EQ(driver.FailuresInARow(), CDriver::kFailuresBeforePause);
+    }
+    auto paused = pause();
+    EXPECT_EQ(paused.wait_for(100ms), std::future_status::timeout);
+    driver.Cancel();
+    EXPECT_EQ(paused.wait_for(kPatience), std::future_status::ready);
+
+    device.Listen();
+    ASSERT_TRUE(OpenAndAccept(driver));
+    EXPECT_EQ(driver.FailuresInARow(), 0u);
+}
+
+// Reopening while a query-remove arrives: one still delivered on the previous handle's registration
+// must neither close the new handle nor be overwritten, and no registration is ever made for a closed
+// handle; one on the new registration as soon as it is made leaves the open unsuccessful.
+TEST_F(DriverTest, AQueryRemoveWhileReopeningIsNeverLostNorWatchedOnAClosedHandle)
+{
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    const auto queryRemove = [&](CFakeConfigManager::Registration& registration)
+    { cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEQUERYREMOVE); };
+
+    device.Listen();
+    cm.onUnregistering = queryRemove;
+    const bool reopened = OpenAndAccept(driver);
+    EXPECT_FALSE(cm.onUnregistering) << "the previous registration was never dropped";
+    if (reopened)
+    {
+        EXPECT_TRUE(driver.IsOpen());
+        EXPECT_FALSE(driver.IsCancelled());
+        EXPECT_EQ(driver.GetRemovalState(), State::Watching);
+    }
+    else
+    {
+        EXPECT_EQ(driver.GetRemovalState(), State::QueryRemove);
+    }
+
+    device.Listen();
+    cm.onRegistered = queryRemove;
+    EXPECT_FALSE(driver.Open(kLink));
+    EXPECT_FALSE(driver.IsOpen());
+    EXPECT_EQ(driver.GetRemovalState(), State::QueryRemove);
+
+    for (std::size_t i = 0; i < cm.RegistrationCount(); ++i)
+    {
+        EXPECT_NE(cm.At(i).filter.u.DeviceHandle.hTarget, INVALID_HANDLE_VALUE) << "registration " << i;
+    }
 }
 
 // Cancels and query-removes from other threads while the owner keeps transferring and reopening:

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace
 {
@@ -105,18 +106,28 @@ CONFIGRET WINAPI CFakeConfigManager::Register(PCM_NOTIFY_FILTER filter, PVOID co
                                               PCM_NOTIFY_CALLBACK callback, PHCMNOTIFICATION notification)
 {
     CFakeConfigManager& self = *g_current;
-    std::lock_guard lock(self.m_mutex);
-    if (self.registerResult != CR_SUCCESS)
+    Registration* made = nullptr;
+    std::function<void(Registration&)> hook;
     {
-        return self.registerResult;
+        std::lock_guard lock(self.m_mutex);
+        if (self.registerResult != CR_SUCCESS)
+        {
+            return self.registerResult;
+        }
+        auto registration = std::make_unique<Registration>();
+        registration->filter = *filter;
+        registration->context = context;
+        registration->callback = callback;
+        registration->handle = reinterpret_cast<HCMNOTIFICATION>(self.m_registrations.size() + 1);
+        *notification = registration->handle;
+        made = registration.get();
+        self.m_registrations.push_back(std::move(registration));
+        hook = std::exchange(self.onRegistered, nullptr);
     }
-    auto registration = std::make_unique<Registration>();
-    registration->filter = *filter;
-    registration->context = context;
-    registration->callback = callback;
-    registration->handle = reinterpret_cast<HCMNOTIFICATION>(self.m_registrations.size() + 1);
-    *notification = registration->handle;
-    self.m_registrations.push_back(std::move(registration));
+    if (hook)
+    {
+        hook(*made);
+    }
     return CR_SUCCESS;
 }
 
@@ -124,6 +135,7 @@ CONFIGRET WINAPI CFakeConfigManager::Unregister(HCMNOTIFICATION notification)
 {
     CFakeConfigManager& self = *g_current;
     Registration* registration = nullptr;
+    std::function<void(Registration&)> hook;
     {
         std::lock_guard lock(self.m_mutex);
         ++self.m_unregisterCalls;
@@ -133,6 +145,11 @@ CONFIGRET WINAPI CFakeConfigManager::Unregister(HCMNOTIFICATION notification)
             return CR_INVALID_POINTER;
         }
         registration = self.m_registrations[index - 1].get();
+        hook = std::exchange(self.onUnregistering, nullptr);
+    }
+    if (hook)
+    {
+        hook(*registration);
     }
     std::unique_lock delivery(registration->delivery);
     std::lock_guard lock(self.m_mutex);

@@ -5,6 +5,7 @@
 #include "driver/Devices.h"
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -47,6 +48,10 @@ public:
 
     // What the next registrations return; anything but CR_SUCCESS registers nothing.
     CONFIGRET registerResult = CR_SUCCESS;
+    // Run once, on the calling thread, by the next registration once it is made (before it returns),
+    // and by the next unregistering before it takes effect: a notification that arrives just then.
+    std::function<void(Registration&)> onRegistered;
+    std::function<void(Registration&)> onUnregistering;
 
     // The interface list: the strings, each with its terminator, and the list's final terminator.
     void SetInterfaces(const std::vector<std::wstring>& links);

@@ -1,5 +1,5 @@
 // The library log bridge: what the library is told, which of its reports reach plog::Logger<0>, and
-// that they arrive unchanged, on the reporting thread.
+// that they arrive on the reporting thread, unchanged but for their control characters.
 #include "diagnostics/Log.h"
 #include "diagnostics/ThreadLabel.h"
 #include "diagnostics/TxtFormatter.h"
@@ -16,11 +16,16 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 #include <windows.h>
 
 namespace
 {
+
+// The library may report while static objects are destroyed at exit: the sink must have no destructor.
+static_assert(
+    std::is_trivially_destructible_v<std::remove_reference_t<decltype(velmar::LibraryLogSinkSlot())>>);
 
 // The library side, as the bridge sees it through the loader's members.
 struct CFakeLibrary
@@ -55,12 +60,12 @@ protected:
     CLibraryLogBridgeTest()
     {
         g_library = CFakeLibrary{};
-        velmar::LibraryLogSinkSlot() = nullptr;
+        velmar::LibraryLogSinkSlot().store(nullptr);
         m_loader.SetLoggerCallback = &FakeSetLoggerCallback;
         m_loader.SetLogSeverity = &FakeSetLogSeverity;
     }
 
-    ~CLibraryLogBridgeTest() override { velmar::LibraryLogSinkSlot() = nullptr; }
+    ~CLibraryLogBridgeTest() override { velmar::LibraryLogSinkSlot().store(nullptr); }
 
     // plog::Logger<0> as the main routine makes it: the maximum severity is 4 plus the number of -v.
     void MakeLogger(int maxSeverity)
@@ -187,6 +192,19 @@ TEST_F(CLibraryLogBridgeTest, Utf8TextArrivesAsTheSameCharacters)
     EXPECT_EQ(records[1].message, L"");
 }
 
+TEST_F(CLibraryLogBridgeTest, ControlCharactersAreWrittenOutSoEveryReportStaysOneLine)
+{
+    MakeLogger(4);
+    InstallLibraryLogBridge(m_loader);
+    // A user name as a web caller might type it, trying to forge a second log line.
+    Report(3, "Web login refused for \"a\r\n2024 FATAL admin ok\tx\\y\x01\x1B\x7F\xC3\xBC\"");
+    const auto records = m_capture.Lines();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].message,
+              L"Web login refused for \"a\\r\\n2024 FATAL admin ok\\tx\\\\y\\x01\\x1B\\x7F\u00FC\"");
+    EXPECT_EQ(records[0].formatted.find(L'\n'), records[0].formatted.size() - 1) << records[0].formatted;
+}
+
 TEST_F(CLibraryLogBridgeTest, ReportIsWrittenOnTheReportingThread)
 {
     MakeLogger(4);
@@ -213,17 +231,20 @@ TEST_F(CLibraryLogBridgeTest, UndeliverableReportsAreDroppedInsideTheCallback)
     // Nothing may be thrown into the library's C frames: neither for an empty sink nor a failing one.
     MakeLogger(4);
     EXPECT_NO_THROW(velmar::LibraryLogCallback(4, "no sink"));
-    velmar::LibraryLogSinkSlot() = [](velmar::LogSeverity, const std::string&)
-    { throw std::runtime_error("appender failed"); };
+    velmar::LibraryLogSinkSlot().store([](velmar::LogSeverity, const std::string&)
+                                       { throw std::runtime_error("appender failed"); });
     EXPECT_NO_THROW(velmar::LibraryLogCallback(4, "failing sink"));
     EXPECT_TRUE(m_capture.Lines().empty());
 }
 
+std::vector<std::pair<velmar::LogSeverity, std::string>> g_seen;
+
 TEST_F(CLibraryLogBridgeTest, CallbackPassesTheTextUpToItsNulAndCopesWithNull)
 {
-    std::vector<std::pair<velmar::LogSeverity, std::string>> seen;
-    velmar::LibraryLogSinkSlot() = [&](velmar::LogSeverity severity, const std::string& text)
-    { seen.emplace_back(severity, text); };
+    auto& seen = g_seen;
+    seen.clear();
+    velmar::LibraryLogSinkSlot().store([](velmar::LogSeverity severity, const std::string& text)
+                                       { g_seen.emplace_back(severity, text); });
     const char text[] = "first\0second";
     velmar::LibraryLogCallback(7, text);
     velmar::LibraryLogCallback(-3, nullptr);

@@ -203,12 +203,15 @@ TEST_F(HostOnWorld, AudioGoesThroughTheLibrary)
     ASSERT_TRUE(Streams(ids, 200)) << host->Output();
     ExpectNoMismatch(ids);
 
-    // The first start found no stored account, so the account set up then lets this request in unlogged.
+    // The first start found no stored account, so the account set up then lets callers look unlogged;
+    // a change still needs the account.
     ASSERT_TRUE(WaitUntil(
         [&] { return reflib_test::HttpRequest(static_cast<uint16_t>(port), "GET", "/status").status == 200; },
         10s));
-    const auto set = reflib_test::HttpRequest(static_cast<uint16_t>(port), "POST", "/json",
-                                              R"({"set":{"gain_db":-6.020599913279624}})");
+    const std::string halve = R"({"set":{"gain_db":-6.020599913279624}})";
+    EXPECT_EQ(reflib_test::HttpRequest(static_cast<uint16_t>(port), "POST", "/json", halve).status, 401);
+    const reflib_test::CCredentials admin{"admin", "first secret"};
+    const auto set = reflib_test::HttpRequest(static_cast<uint16_t>(port), "POST", "/json", halve, &admin);
     ASSERT_EQ(set.status, 200) << set.body;
     std::this_thread::sleep_for(100ms);
     ASSERT_TRUE(simulation::SetExpectation(ids[0], L"gain=0.5"));
@@ -279,6 +282,41 @@ TEST_P(HostRemovals, DevicesComeAndGoWhileStreaming)
 INSTANTIATE_TEST_SUITE_P(BothOrders, HostRemovals,
                          ::testing::Values(simulation::DeliveryOrder::HandleEventsFirst,
                                            simulation::DeliveryOrder::InterfaceRemovalFirst));
+
+// `-r` while the service streams the device: the instance's last save (when its library process ends)
+// comes before the directory goes, so it stays gone.
+TEST_F(HostOnWorld, RemovingAStreamingDeviceLeavesNoStorageBehind)
+{
+    StartWorld();
+    const auto ids = AddDevices(2);
+    const std::wstring removed = InstanceIdOf(ids[1]);
+    const auto port = static_cast<uint16_t>(reflib_test::FreePort());
+    SetString(InstanceKey(ids[1]), L"Name", L"Booth");
+    SetDword(InstanceKey(ids[1]), L"HttpPort", port);
+    SetString(InstanceKey(ids[1]), L"AdminPassword", MakeEnvelopeW("secret"));
+    const reflib_test::CCredentials admin{"admin", "secret"};
+    StartHost();
+    ASSERT_TRUE(Streams(ids, 30)) << host->Output();
+    ASSERT_TRUE(
+        WaitUntil([&] { return reflib_test::HttpRequest(port, "GET", "/status", "", &admin).status == 200; }, 10s));
+    const auto set =
+        reflib_test::HttpRequest(port, "POST", "/json", R"({"set":{"gain_db":-6.020599913279624}})", &admin);
+    ASSERT_EQ(set.status, 200) << set.body;
+    ASSERT_TRUE(
+        WaitUntil([&] { return std::filesystem::exists(kStorageRoot / removed / L"state.json"); }, 5s));
+
+    {
+        CHostProcess remove(L"-r " + removed);
+        EXPECT_EQ(remove.Wait(15s), std::optional<DWORD>(0)) << remove.Output() << remove.Backtraces();
+        EXPECT_EQ(remove.Output(), "") << "nothing to report";
+    }
+    EXPECT_FALSE(std::filesystem::exists(kStorageRoot / removed));
+    ASSERT_TRUE(host->WaitForOutput("Instance removed: " + Narrow(removed), 5s)) << host->Output();
+    EXPECT_FALSE(std::filesystem::exists(kStorageRoot / removed)) << "the last save brought it back";
+
+    ASSERT_TRUE(Streams({ids[0]}, 30)) << host->Output();
+    ExpectNoMismatch({ids[0]});
+}
 
 TEST_F(HostOnWorld, RetriesUntilAWorldServesTheDevices)
 {
@@ -391,6 +429,37 @@ TEST_F(HostOnWorld, CtrlCEndsARunOfEightDevicesQuickly)
                      .count()
               << " ms\n";
     EXPECT_EQ(simulation::Totals().unregisterInCallback, 0u);
+}
+
+// Ctrl+C at every verbosity while the library logs every web request through the log bridge.
+TEST_F(HostOnWorld, CtrlCEndsARunAtEveryVerbosityWhileTheLibraryLogsRequests)
+{
+    StartWorld();
+    const auto ids = AddDevices(2);
+    const auto port = static_cast<uint16_t>(reflib_test::FreePort());
+    SetString(InstanceKey(ids[0]), L"Name", L"Desk");
+    SetDword(InstanceKey(ids[0]), L"HttpPort", port);
+    for (const wchar_t* verbosity : {L"", L"-v", L"-vv", L"-vvv", L"-vvvv", L"-vvvvv"})
+    {
+        StartHost(verbosity);
+        ASSERT_TRUE(Streams(ids, 20)) << host->Output();
+        ASSERT_TRUE(
+            WaitUntil([&] { return reflib_test::HttpRequest(port, "GET", "/status").connected; }, 10s));
+        for (int i = 0; i < 30; ++i)
+        {
+            reflib_test::HttpRequest(port, "GET", "/status");
+        }
+        const auto interrupted = std::chrono::steady_clock::now();
+        ASSERT_TRUE(host->Interrupt());
+        EXPECT_EQ(host->Wait(10s), std::optional<DWORD>(0)) << "verbosity '" << Narrow(verbosity) << "'\n"
+                                                            << host->Output() << host->Backtraces();
+        std::cout << "[ figures  ] Ctrl+C to exit at '" << Narrow(verbosity) << "': "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                           interrupted)
+                         .count()
+                  << " ms\n";
+        host.reset();
+    }
 }
 
 TEST_F(HostOnWorld, RunWithoutDevicesOrWithAnUnfitLibraryEndsAtOnce)

@@ -82,8 +82,11 @@ TEST(ReflibConcurrency, AudioStaysConsistentWhileJsonAndWebRequestsChangeSetting
         {
             for (int i = 0; i < 60; ++i)
             {
+                // Changes need the account; looking does not.
+                const CCredentials admin{"admin", "pw"};
                 const auto result = HttpRequest(port, "POST", "/json",
-                                                i % 3 == 0 ? R"({"set":{"gain_db":-6}})" : R"({"get":null})");
+                                                i % 3 == 0 ? R"({"set":{"gain_db":-6}})" : R"({"get":null})",
+                                                i % 3 == 0 ? &admin : nullptr);
                 if (result.status != 200)
                 {
                     ++failedRequests;

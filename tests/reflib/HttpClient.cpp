@@ -37,7 +37,7 @@ std::string Base64(const std::string& bytes)
 } // namespace
 
 CHttpResult HttpRequest(std::uint16_t port, const std::string& method, const std::string& target,
-                        const std::string& body, const CCredentials* credentials)
+                        const std::string& body, const CCredentials* credentials, const CHeaders& headers)
 {
     asio::io_context io;
     beast::tcp_stream stream(io);
@@ -53,6 +53,17 @@ CHttpResult HttpRequest(std::uint16_t port, const std::string& method, const std
         request.set(http::field::content_type, "application/json");
         request.body() = body;
     }
+    for (const auto& [name, value] : headers)
+    {
+        if (value.empty())
+        {
+            request.erase(name);
+        }
+        else
+        {
+            request.set(name, value);
+        }
+    }
     request.prepare_payload();
     beast::flat_buffer buffer;
     http::response<http::string_body> response;
@@ -66,27 +77,29 @@ CHttpResult HttpRequest(std::uint16_t port, const std::string& method, const std
                                  return;
                              }
                              result.connected = true;
-                             http::async_write(stream, request,
-                                               [&](beast::error_code writeError, std::size_t)
-                                               {
-                                                   if (writeError)
-                                                   {
-                                                       return;
-                                                   }
-                                                   http::async_read(
-                                                       stream, buffer, response,
-                                                       [&](beast::error_code readError, std::size_t)
-                                                       {
-                                                           if (!readError)
-                                                           {
-                                                               result.status =
-                                                                   static_cast<int>(response.result_int());
-                                                               result.body = response.body();
-                                                               result.wwwAuthenticate = std::string(
-                                                                   response[http::field::www_authenticate]);
-                                                           }
-                                                       });
-                                               });
+                             http::async_write(
+                                 stream, request,
+                                 [&](beast::error_code writeError, std::size_t)
+                                 {
+                                     if (writeError)
+                                     {
+                                         return;
+                                     }
+                                     http::async_read(
+                                         stream, buffer, response,
+                                         [&](beast::error_code readError, std::size_t)
+                                         {
+                                             if (!readError)
+                                             {
+                                                 result.status = static_cast<int>(response.result_int());
+                                                 result.body = response.body();
+                                                 result.wwwAuthenticate =
+                                                     std::string(response[http::field::www_authenticate]);
+                                                 result.retryAfter =
+                                                     std::string(response[http::field::retry_after]);
+                                             }
+                                         });
+                                 });
                          });
     io.run();
     beast::error_code ignored;

@@ -2,6 +2,8 @@
 // A small HTTP client for the tests (Boost.Beast), every exchange bounded by a time-out.
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace reflib_test
 {
@@ -11,6 +13,7 @@ struct CHttpResult
     int status = 0;
     std::string body;
     std::string wwwAuthenticate;
+    std::string retryAfter;
 };
 
 struct CCredentials
@@ -19,8 +22,13 @@ struct CCredentials
     std::string password;
 };
 
+// Headers set after the client's own (Host "127.0.0.1", Content-Type application/json with a body); an
+// empty value removes the header.
+using CHeaders = std::vector<std::pair<std::string, std::string>>;
+
 CHttpResult HttpRequest(std::uint16_t port, const std::string& method, const std::string& target,
-                        const std::string& body = "", const CCredentials* credentials = nullptr);
+                        const std::string& body = "", const CCredentials* credentials = nullptr,
+                        const CHeaders& headers = {});
 // A port that was free a moment ago.
 std::uint16_t FreePort();
 } // namespace reflib_test

@@ -1,17 +1,20 @@
-// The web server over loopback: pages, the JSON endpoint, access rules, stop and restart, ports,
-// and the log reports made on the server's threads.
+// The web server over loopback: pages, the JSON endpoint, access rules, requests of other sites,
+// password guessing, stop and restart, ports, and the log reports made on the server's threads.
 #include "HttpClient.h"
 #include "ReflibLibrary.h"
+#include "reflib/WebGuard.h"
 
 #include <boost/asio.hpp>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 using namespace reflib_test;
+using namespace std::chrono_literals;
 
 namespace
 {
@@ -19,7 +22,9 @@ const std::string kSetupWithGrant =
     R"({"_auth":{"init":{"setup_account":{"user":"admin","secret_clear":"pa:ss"},"setup_is_admin":true,"unlogged_access":"v"}}})";
 const std::string kSetupWithoutGrant =
     R"({"_auth":{"init":{"setup_account":{"user":"admin","secret_clear":"pa:ss"},"setup_is_admin":true}}})";
+const std::string kOpenSetup = R"({"_auth":{"init":{"setup_account":null,"unlogged_access":"v"}}})";
 const CCredentials kAdmin{"admin", "pa:ss"};
+const CCredentials kWrongPassword{"admin", "pa:sS"};
 
 class ReflibWeb : public ::testing::Test
 {
@@ -70,6 +75,8 @@ TEST_F(ReflibWeb, StatusPageAndJsonEndpointWithUnloggedAccess)
     Setup(kSetupWithGrant);
     Setup(R"({"set":{"processorname":"<Main & \"Co\">"}})");
     StartServer();
+    const auto gain = [&]
+    { return nlohmann::json::parse(m_run.Json(R"({"get":"gain_db"})"))["get"]["gain_db"]; };
 
     const auto page = HttpRequest(m_port, "GET", "/");
     ASSERT_EQ(200, page.status);
@@ -81,12 +88,23 @@ TEST_F(ReflibWeb, StatusPageAndJsonEndpointWithUnloggedAccess)
     ASSERT_EQ(200, status.status);
     EXPECT_EQ("<Main & \"Co\">", nlohmann::json::parse(status.body)["processorname"]);
 
-    const auto set = HttpRequest(m_port, "POST", "/json", R"({"set":{"gain_db":-4},"get":"gain_db"})");
+    // The grant lets callers look without the account's password, but not change anything, nor let in
+    // a wrong password.
+    EXPECT_EQ(200, HttpRequest(m_port, "POST", "/json", R"({"get":"gain_db"})").status);
+    const auto unlogged = HttpRequest(m_port, "POST", "/json", R"({"set":{"gain_db":-4}})");
+    EXPECT_EQ(401, unlogged.status) << unlogged.body;
+    EXPECT_NE(std::string::npos, unlogged.wwwAuthenticate.find("Basic"));
+    EXPECT_EQ(401, HttpRequest(m_port, "POST", "/json", kOpenSetup).status);
+    EXPECT_EQ(401, HttpRequest(m_port, "GET", "/status", "", &kWrongPassword).status);
+    EXPECT_EQ(401, HttpRequest(m_port, "POST", "/json", R"({"set":{"gain_db":-4}})", &kWrongPassword).status);
+    EXPECT_EQ(0, gain());
+    const auto set =
+        HttpRequest(m_port, "POST", "/json", R"({"set":{"gain_db":-4},"get":"gain_db"})", &kAdmin);
     ASSERT_EQ(200, set.status) << set.body;
     EXPECT_EQ(-4, nlohmann::json::parse(set.body)["get"]["gain_db"]);
-    EXPECT_EQ(-4, nlohmann::json::parse(m_run.Json(R"({"get":"gain_db"})"))["get"]["gain_db"]);
+    EXPECT_EQ(-4, gain());
 
-    const auto bad = HttpRequest(m_port, "POST", "/json", "{nope");
+    const auto bad = HttpRequest(m_port, "POST", "/json", "{nope", &kAdmin);
     EXPECT_EQ(400, bad.status);
     EXPECT_EQ(1, nlohmann::json::parse(bad.body)["error"]["code"]);
     EXPECT_EQ(405, HttpRequest(m_port, "GET", "/json").status);
@@ -98,6 +116,87 @@ TEST_F(ReflibWeb, StatusPageAndJsonEndpointWithUnloggedAccess)
     EXPECT_STREQ("<degraded>", health);
     Lib().Webserver_FreeString(health);
     EXPECT_NE(std::string::npos, HttpRequest(m_port, "GET", "/").body.find("&lt;degraded&gt;"));
+
+    // With no password configured the administrator chose an open server.
+    Setup(kOpenSetup);
+    EXPECT_EQ(200, HttpRequest(m_port, "POST", "/json", R"({"set":{"gain_db":-2}})").status);
+    EXPECT_EQ(200, HttpRequest(m_port, "GET", "/status", "", &kWrongPassword).status); // nothing to log in to
+    EXPECT_EQ(-2, gain());
+}
+
+TEST_F(ReflibWeb, RequestsOfOtherSitesAreRefused)
+{
+    Setup(kOpenSetup);
+    StartServer();
+    const std::string set = R"({"set":{"gain_db":-3}})";
+    const auto post = [&](const CHeaders& headers, const CCredentials* credentials = nullptr)
+    { return HttpRequest(m_port, "POST", "/json", set, credentials, headers).status; };
+    const std::string self = "127.0.0.1:" + std::to_string(m_port);
+
+    // A form or a plain-text body, which any page may post without asking.
+    EXPECT_EQ(415, post({{"Content-Type", "text/plain"}}));
+    EXPECT_EQ(415, post({{"Content-Type", "application/x-www-form-urlencoded"}}));
+    EXPECT_EQ(415, post({{"Content-Type", ""}}));
+    EXPECT_EQ(200, post({{"Content-Type", "application/json; charset=utf-8"}}));
+
+    // Sent by a page of another origin.
+    EXPECT_EQ(403, post({{"Origin", "http://evil.example"}}));
+    EXPECT_EQ(403, post({{"Origin", "https://" + self}}));
+    EXPECT_EQ(403, HttpRequest(m_port, "GET", "/status", "", nullptr, {{"Origin", "null"}}).status);
+    EXPECT_EQ(200, post({{"Origin", "http://" + self}, {"Host", self}}));
+
+    // Sent to another site's name that resolves here.
+    EXPECT_EQ(421, post({{"Host", "evil.example:" + std::to_string(m_port)}}));
+    EXPECT_EQ(421, HttpRequest(m_port, "GET", "/", "", nullptr, {{"Host", "evil.example"}}).status);
+    EXPECT_EQ(200, post({{"Host", "localhost:" + std::to_string(m_port)}}));
+    EXPECT_EQ(200, post({{"Host", "[::1]:" + std::to_string(m_port)}}));
+    const auto names = velmar::reflib::LocalComputerNames();
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(200, post({{"Host", names.back()}}));
+
+    // Nothing of this changed the page a browser gets from the server itself.
+    const auto page = HttpRequest(m_port, "GET", "/", "", nullptr, {{"Host", self}});
+    EXPECT_EQ(200, page.status);
+    EXPECT_EQ(std::string::npos, page.body.find("<script")) << "a script must post application/json";
+
+    // With the account's credentials any name will do.
+    Setup(kSetupWithoutGrant);
+    EXPECT_EQ(200, post({{"Host", "renamed.example"}}, &kAdmin));
+    EXPECT_EQ(401, post({{"Host", "localhost"}}));
+}
+
+TEST_F(ReflibWeb, PasswordGuessingIsSlowedDownPerAddress)
+{
+    Setup(kSetupWithoutGrant);
+    StartServer();
+    // After the fifth failure in a row even the right password waits a second. Only an answer that
+    // came within that second shows it: on a slower round the wait has run out, the right password
+    // gets in at once and starts the count again.
+    bool sawWait = false;
+    for (int round = 0; round < 3 && !sawWait; ++round)
+    {
+        std::chrono::steady_clock::time_point fifth;
+        for (int attempt = 0; attempt < 5; ++attempt)
+        {
+            fifth = std::chrono::steady_clock::now();
+            ASSERT_EQ(401, HttpRequest(m_port, "GET", "/status", "", &kWrongPassword).status) << attempt;
+        }
+        const auto right = HttpRequest(m_port, "GET", "/status", "", &kAdmin);
+        const bool withinTheWait = std::chrono::steady_clock::now() - fifth < 1s;
+        if (right.status == 429)
+        {
+            EXPECT_EQ("1", right.retryAfter);
+            sawWait = true;
+        }
+        else
+        {
+            ASSERT_FALSE(withinTheWait) << right.status;
+            ASSERT_EQ(200, right.status);
+        }
+    }
+    EXPECT_TRUE(sawWait);
+    // A caller without credentials is not slowed down.
+    EXPECT_EQ(401, HttpRequest(m_port, "GET", "/status").status);
 }
 
 TEST_F(ReflibWeb, AccountRequiredOnceSetUpWithoutGrant)

@@ -3,6 +3,7 @@
 
 #include "driver/DeviceApi.h"
 #include "platform/SystemApi.h"
+#include "platform/SystemError.h"
 #include "simulation/DeviceControl.h"
 #include "simulation/DeviceInfoSets.h"
 #include "simulation/InstallBehaviour.h"
@@ -10,6 +11,7 @@
 
 #include "ApiOverride.h"
 #include "RegistryTestSupport.h"
+#include "UnixLink.h"
 
 #include <algorithm>
 #include <fstream>
@@ -68,6 +70,12 @@ BOOL WINAPI WatchedInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DAT
         return FALSE;
     }
     return g_realInstaller(function, set, device);
+}
+
+BOOL WINAPI DeniedDelete(LPCWSTR)
+{
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
 }
 
 class DeviceCommandTest : public SetupCommandTest
@@ -315,5 +323,42 @@ TEST_F(DeviceCommandTest, ARebootNeededGivesTwoWithThePromptUnlessMinusB)
             EXPECT_EQ(simulation::RebootPrompts(), prompt ? 1u : 0u) << command;
             SetRebootPrompt(true);
         }
+    }
+}
+
+TEST_F(DeviceCommandTest, RemoveNeverReachesThroughALinkAndReportsWhatStays)
+{
+    AddDevices(2);
+    const fs::path target = StorageRoot().parent_path() / L"elsewhere";
+    fs::create_directories(target);
+    std::ofstream(target / L"keep.txt") << "kept";
+    {
+        // Whatever happens, the link and the target go before the next test.
+        struct CCleanup
+        {
+            ~CCleanup()
+            {
+                unixlink::RemoveTree(StorageRoot());
+                unixlink::RemoveTree(StorageRoot().parent_path() / L"elsewhere");
+            }
+        } cleanup;
+        ASSERT_TRUE(unixlink::Make(target, StorageRoot() / L"ROOT#MEDIA#0000" / L"link"));
+        EXPECT_EQ(Run({L"-r", L"all"}), 0);
+        EXPECT_TRUE(fs::exists(target / L"keep.txt"));
+        EXPECT_FALSE(fs::exists(StorageRoot() / L"ROOT#MEDIA#0001"));
+    }
+
+    // One line per entry that stays: the entry under the root (or the argument) and the system's text.
+    CApiOverride guard(platform::Api().DeleteFileW, &DeniedDelete);
+    std::wstring text = FormatSystemError(ERROR_ACCESS_DENIED);
+    text.erase(text.find_last_not_of(L"\r\n") + 1);
+    for (const bool all : {true, false})
+    {
+        AddDevices(1);
+        const std::wstring id = out.substr(0, out.size() - 1);
+        const fs::path state = StorageRoot() / id / L"state.json";
+        EXPECT_EQ(Run({L"-r", all ? L"all" : id.c_str()}), 0);
+        EXPECT_EQ(err, L"Failed to delete storing path for " + (all ? (StorageRoot() / id).wstring() : id) +
+                           L": " + text + L" [" + state.wstring() + L"]\n");
     }
 }

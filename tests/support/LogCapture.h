@@ -65,7 +65,7 @@ public:
         LogLine line{static_cast<int>(record.getSeverity()),
                      record.getMessage(),
                      m_layout != nullptr ? m_layout(record) : std::wstring(),
-                     GetThreadLabel(),
+                     std::wstring(GetThreadLabel()),
                      static_cast<std::int64_t>(record.getTime().time),
                      record.getTime().millitm,
                      record.getTid(),
