@@ -1,5 +1,6 @@
 #include "config/Config.h"
 
+#include "config/ProductKey.h"
 #include "config/StoragePath.h"
 
 #include <array>
@@ -28,8 +29,8 @@ CConfig::CConfig() : m_storageRoot(GetStoragePath(kMakerFolder, kProductKey)), m
 {
     CreateStorageRoot(m_storageRoot);
 
-    const CRegistry maker = CRegistry::Create(HKEY_LOCAL_MACHINE, kMakerKey);
-    const CRegistry product = CRegistry::Create(maker, m_product);
+    // The first processing start creates the product key with its protected security.
+    const CRegistry product = CreateProductKey();
     m_instances = CRegistry::Create(product, kInstancesKey);
     m_parameters = CRegistry::Create(product, kParametersKey);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "config/ConfigInstance.h"
+#include "config/ProductKey.h"
 #include "config/Registry.h"
 
 #include <filesystem>

@@ -1,11 +1,15 @@
 #include "library/DynLoader.h"
 
+#include "diagnostics/Log.h"
 #include "platform/SystemApi.h"
+#include "platform/SystemError.h"
 #include "platform/TextConversion.h"
+#include "platform/UniqueHandle.h"
 
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 namespace velmar::helper
 {
@@ -87,7 +91,89 @@ bool PrefixFromStem(const std::filesystem::path& fileName, std::string& prefix)
     return false;
 }
 
+// The code and text of the last error, for the log line of a failed load.
+std::wstring LastErrorText()
+{
+    const DWORD error = ::GetLastError();
+    std::wstring text = FormatSystemError(error);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
+    {
+        text.pop_back();
+    }
+    return ToHex(error) + L" " + text;
+}
+
+bool TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS type, std::vector<BYTE>& buffer)
+{
+    DWORD size = 0;
+    LoaderSecurity().GetTokenInformation(token, type, nullptr, 0, &size);
+    if (size == 0)
+    {
+        return false;
+    }
+    buffer.assign(size, 0);
+    return LoaderSecurity().GetTokenInformation(token, type, buffer.data(), size, &size) != FALSE;
+}
+
 } // namespace
+
+LoaderSecurityApi& LoaderSecurity()
+{
+    static LoaderSecurityApi api{
+        .OpenProcessToken = &::OpenProcessToken,
+        .GetTokenInformation = &::GetTokenInformation,
+    };
+    return api;
+}
+
+bool CurrentFolderIsUntrusted()
+{
+    platform::UniqueHandle token;
+    if (!LoaderSecurity().OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
+    {
+        return true;
+    }
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    if (!LoaderSecurity().GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation),
+                                              &size))
+    {
+        return true;
+    }
+    if (elevation.TokenIsElevated != 0)
+    {
+        return true;
+    }
+    std::vector<BYTE> user;
+    if (!TokenInformation(token.get(), TokenUser, user))
+    {
+        return true;
+    }
+    const PSID userSid = reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid;
+    for (const WELL_KNOWN_SID_TYPE account : {WinLocalSystemSid, WinLocalServiceSid, WinNetworkServiceSid})
+    {
+        if (::IsWellKnownSid(userSid, account))
+        {
+            return true;
+        }
+    }
+    // The service control manager puts the SERVICE group into the token of every service it starts,
+    // whatever its account.
+    std::vector<BYTE> groups;
+    if (!TokenInformation(token.get(), TokenGroups, groups))
+    {
+        return true;
+    }
+    const auto* list = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
+    for (DWORD index = 0; index < list->GroupCount; ++index)
+    {
+        if (::IsWellKnownSid(list->Groups[index].Sid, WinServiceSid))
+        {
+            return true;
+        }
+    }
+    return false;
+}
 
 CDynLoader::~CDynLoader()
 {
@@ -113,6 +199,11 @@ bool CDynLoader::load(const std::wstring& fileName)
     if (name.has_parent_path())
     {
         m_module = platform::Api().LoadLibraryExW(name.c_str(), nullptr, kLoadFlags);
+        if (m_module == nullptr)
+        {
+            VLOG(velmar::LogSeverity::Error)
+                << L"Cannot load the processing library from " << name.wstring() << L": " << LastErrorText();
+        }
     }
     else
     {
@@ -120,12 +211,23 @@ bool CDynLoader::load(const std::wstring& fileName)
         m_module = platform::Api().LoadLibraryExW(beside.c_str(), nullptr, kLoadFlags);
         if (m_module == nullptr)
         {
+            std::wstring reasons = beside.wstring() + L": " + LastErrorText();
             std::error_code error;
             const std::filesystem::path current = std::filesystem::current_path(error);
-            if (!error)
+            if (CurrentFolderIsUntrusted())
+            {
+                // Anyone who can write to the current folder could otherwise plant the library there.
+                reasons += L"; the current folder is not searched by an elevated process or a service";
+            }
+            else if (!error)
             {
                 const std::filesystem::path inCurrent = current / name.filename();
                 m_module = platform::Api().LoadLibraryExW(inCurrent.c_str(), nullptr, kLoadFlags);
+                reasons += L"; " + inCurrent.wstring() + L": " + LastErrorText();
+            }
+            if (m_module == nullptr)
+            {
+                VLOG(velmar::LogSeverity::Error) << L"Cannot load the processing library from " << reasons;
             }
         }
     }

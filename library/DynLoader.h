@@ -16,6 +16,20 @@
 namespace velmar::helper
 {
 
+// The token queries by which the loader decides whether it may look in the current folder; a test
+// swaps an entry (tests/support/ApiOverride.h) and restores it after.
+struct LoaderSecurityApi
+{
+    decltype(&::OpenProcessToken) OpenProcessToken;
+    decltype(&::GetTokenInformation) GetTokenInformation;
+};
+LoaderSecurityApi& LoaderSecurity();
+
+// True when a library planted in the current folder would run with more rights than its planter:
+// the process is elevated, runs as the local system, local service or network service account, or
+// runs as a service (the service group is in its token). Also true when the token cannot be read.
+bool CurrentFolderIsUntrusted();
+
 class CDynLoader
 {
 public:
@@ -27,8 +41,10 @@ public:
 
     // Loads the library and binds its entry points. A name with a directory part is loaded from there
     // only; a bare name is looked for beside the module holding this code, then in the current
-    // directory. True when the library is loaded and every mandatory entry point (groups 1 and 3) is
-    // bound. On false the module may stay mapped and what was bound stays in the table.
+    // directory unless CurrentFolderIsUntrusted. True when the library is loaded and every mandatory
+    // entry point (groups 1 and 3) is bound. A library that cannot be loaded from any of those places
+    // is logged with the reasons. On false the module may stay mapped and what was bound stays in the
+    // table.
     bool load(const std::wstring& fileName);
 
     HMODULE Module() const noexcept { return m_module; }

@@ -31,6 +31,12 @@ public:
     const std::wstring& LibraryFileName() const noexcept { return m_libraryFileName; }
     CTraceProvider* TraceProvider() const noexcept { return m_traceProvider; }
 
+protected:
+    // Protects the product key (and what exists below it) and warns when users who are not
+    // administrators can change the executable's folder or the library beside it.
+    bool PrepareInstall() override;
+    std::vector<std::wstring> RequiredPrivileges() const override;
+
 private:
     CEvent* m_stopEvent;
     std::wstring m_libraryFileName;

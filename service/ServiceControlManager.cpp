@@ -1,25 +1,27 @@
 #include "service/ServiceControlManager.h"
 
+#include "service/ServiceApi.h"
+
 namespace service
 {
 
 platform::UniqueServiceHandle OpenServiceManager()
 {
     return platform::UniqueServiceHandle(
-        ::OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, SC_MANAGER_ALL_ACCESS));
+        Api().OpenSCManagerW(nullptr, SERVICES_ACTIVE_DATABASEW, SC_MANAGER_ALL_ACCESS));
 }
 
 platform::UniqueServiceHandle OpenNamedService(SC_HANDLE manager, const std::wstring& name)
 {
-    return platform::UniqueServiceHandle(::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
+    return platform::UniqueServiceHandle(Api().OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
 }
 
 std::optional<SERVICE_STATUS_PROCESS> QueryStatus(SC_HANDLE service)
 {
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    if (!::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                sizeof(status), &needed))
+    if (!Api().QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                    sizeof(status), &needed))
     {
         return std::nullopt;
     }

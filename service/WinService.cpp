@@ -1,28 +1,65 @@
 #include "service/WinService.h"
 
-#include "diagnostics/Log.h"
 #include "platform/SystemApi.h"
-#include "platform/SystemError.h"
 #include "platform/UniqueHandle.h"
 #include "service/DependOnService.h"
 #include "service/ExecutablePath.h"
+#include "service/ServiceApi.h"
 #include "service/ServiceControlManager.h"
 #include "service/ServiceEntry.h"
 #include "service/StoredParameters.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
+#include <optional>
 
 namespace
 {
 
-// The stop polling: the service reports a wait hint of 0 while it stops, so every round sleeps at
-// least this long, and gives up after the budget.
+// The stop polling sleeps a tenth of the wait hint the service reported, as the system's own stop
+// loop does, but at least 100 ms (a service may report a hint of 0) and at most 10 s, and gives up
+// when the budget is used up.
 constexpr DWORD kMinimumPollMs = 100;
-constexpr std::chrono::seconds kStopBudget{30};
+constexpr DWORD kMaximumPollMs = 10000;
+constexpr ULONGLONG kStopBudgetMs = 30000;
 
 constexpr wchar_t kServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services";
+
+void ReportError(const std::wstring& text)
+{
+    service::Api().WriteError(text + L"\n");
+}
+
+std::wstring StateText(const SERVICE_STATUS_PROCESS& status)
+{
+    return L"state " + std::to_wstring(status.dwCurrentState) + L", checkpoint " +
+           std::to_wstring(status.dwCheckPoint);
+}
+
+// Polls until the service has stopped or the deadline has passed.
+bool WaitUntilStopped(SC_HANDLE service, SERVICE_STATUS_PROCESS status, ULONGLONG deadline)
+{
+    while (status.dwCurrentState != SERVICE_STOPPED)
+    {
+        const ULONGLONG now = service::Api().GetTickCount64();
+        if (now >= deadline)
+        {
+            ReportError(L"The service did not stop within " + std::to_wstring(kStopBudgetMs / 1000) +
+                        L" s (" + StateText(status) + L")");
+            return false;
+        }
+        const DWORD hinted = std::clamp<DWORD>(status.dwWaitHint / 10, kMinimumPollMs, kMaximumPollMs);
+        service::Api().Sleep(static_cast<DWORD>(std::min<ULONGLONG>(hinted, deadline - now)));
+        const std::optional<SERVICE_STATUS_PROCESS> next = service::QueryStatus(service);
+        if (!next)
+        {
+            ReportError(L"Cannot query the status of the stopping service: " +
+                        service::SystemErrorText(::GetLastError()));
+            return false;
+        }
+        status = *next;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -53,8 +90,8 @@ bool CWinService::Execute(std::uint8_t operation, const std::wstring& parameters
     case ServiceOperationStart:
         return Start(std::wstring());
     case ServiceOperationRestart:
-        Stop();
-        return Start(std::wstring());
+        // A service that did not stop cannot be started again; its reason is printed already.
+        return Stop() && Start(std::wstring());
     case ServiceOperationRun:
         return RunAsService();
     case ServiceOperationStop:
@@ -72,6 +109,10 @@ bool CWinService::Install(const std::wstring& parameters)
     {
         return false;
     }
+    if (!PrepareInstall())
+    {
+        return false;
+    }
     if (service::ServiceExists(m_serviceName))
     {
         return true;
@@ -81,31 +122,21 @@ bool CWinService::Install(const std::wstring& parameters)
         const std::wstring executable = ExecutablePath();
         if (!manager || executable.empty())
         {
+            ReportError(L"Cannot open the service control manager: " +
+                        service::SystemErrorText(::GetLastError()));
             return false;
         }
         const std::wstring imagePath = L"\"" + executable + L"\" --service";
-        const platform::UniqueServiceHandle created(
-            ::CreateServiceW(manager.get(), m_serviceName.c_str(), m_displayName.c_str(), SERVICE_ALL_ACCESS,
-                             SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                             imagePath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        const platform::UniqueServiceHandle created(service::Api().CreateServiceW(
+            manager.get(), m_serviceName.c_str(), m_displayName.c_str(), SERVICE_ALL_ACCESS,
+            SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, imagePath.c_str(), nullptr,
+            nullptr, nullptr, nullptr, nullptr));
         if (!created)
         {
+            ReportError(L"Cannot create the service: " + service::SystemErrorText(::GetLastError()));
             return false;
         }
-        std::vector<SC_ACTION> actions = m_failureActions.actions;
-        SERVICE_FAILURE_ACTIONSW failure{};
-        failure.dwResetPeriod = m_failureActions.resetPeriod;
-        failure.lpRebootMsg = const_cast<wchar_t*>(m_failureActions.rebootMessage);
-        failure.lpCommand = const_cast<wchar_t*>(m_failureActions.command);
-        failure.cActions = static_cast<DWORD>(actions.size());
-        failure.lpsaActions = actions.empty() ? nullptr : actions.data();
-        ::ChangeServiceConfig2W(created.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
-        if (!m_description.empty())
-        {
-            std::wstring description = m_description;
-            SERVICE_DESCRIPTIONW text{description.data()};
-            ::ChangeServiceConfig2W(created.get(), SERVICE_CONFIG_DESCRIPTION, &text);
-        }
+        ConfigureCreated(created.get());
     }
     UpdateDependencies(true);
     if (!parameters.empty())
@@ -115,11 +146,54 @@ bool CWinService::Install(const std::wstring& parameters)
     return Start(std::wstring());
 }
 
+void CWinService::ConfigureCreated(SC_HANDLE created)
+{
+    service::ServiceApi& api = service::Api();
+    std::vector<SC_ACTION> actions = m_failureActions.actions;
+    SERVICE_FAILURE_ACTIONSW failure{};
+    failure.dwResetPeriod = m_failureActions.resetPeriod;
+    failure.lpRebootMsg = const_cast<wchar_t*>(m_failureActions.rebootMessage);
+    failure.lpCommand = const_cast<wchar_t*>(m_failureActions.command);
+    failure.cActions = static_cast<DWORD>(actions.size());
+    failure.lpsaActions = actions.empty() ? nullptr : actions.data();
+    api.ChangeServiceConfig2W(created, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    if (!m_description.empty())
+    {
+        std::wstring description = m_description;
+        SERVICE_DESCRIPTIONW text{description.data()};
+        api.ChangeServiceConfig2W(created, SERVICE_CONFIG_DESCRIPTION, &text);
+    }
+    // A service SID of its own, so that keys, folders and devices can grant this service alone.
+    SERVICE_SID_INFO sid{SERVICE_SID_TYPE_UNRESTRICTED};
+    if (!api.ChangeServiceConfig2W(created, SERVICE_CONFIG_SERVICE_SID_INFO, &sid))
+    {
+        ReportError(L"Cannot give the service its own SID: " + service::SystemErrorText(::GetLastError()));
+    }
+    const std::vector<std::wstring> privileges = RequiredPrivileges();
+    if (!privileges.empty())
+    {
+        // The process keeps these and loses every other privilege of its account.
+        std::wstring list;
+        for (const std::wstring& privilege : privileges)
+        {
+            list += privilege;
+            list.push_back(L'\0');
+        }
+        list.push_back(L'\0');
+        SERVICE_REQUIRED_PRIVILEGES_INFOW required{list.data()};
+        if (!api.ChangeServiceConfig2W(created, SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required))
+        {
+            ReportError(L"Cannot limit the privileges of the service: " +
+                        service::SystemErrorText(::GetLastError()));
+        }
+    }
+}
+
 bool CWinService::Uninstall()
 {
-    Stop();
     if (!service::ServiceExists(m_serviceName))
     {
+        ReportError(L"The service is not installed");
         return false;
     }
     if (!Stop())
@@ -128,7 +202,12 @@ bool CWinService::Uninstall()
     }
     UpdateDependencies(false);
     const service::COpenedService opened = service::OpenExistingService(m_serviceName);
-    return opened && ::DeleteService(opened.service.get()) != FALSE;
+    if (!opened || !service::Api().DeleteService(opened.service.get()))
+    {
+        ReportError(L"Cannot delete the service: " + service::SystemErrorText(::GetLastError()));
+        return false;
+    }
+    return true;
 }
 
 bool CWinService::Start(const std::wstring& parameters)
@@ -146,7 +225,15 @@ bool CWinService::Start(const std::wstring& parameters)
     {
         return false;
     }
-    ::StartServiceW(opened.service.get(), 0, nullptr);
+    if (!service::Api().StartServiceW(opened.service.get(), 0, nullptr))
+    {
+        // The status query below decides the result; a service that runs already is no news.
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_SERVICE_ALREADY_RUNNING)
+        {
+            ReportError(L"The service did not start: " + service::SystemErrorText(error));
+        }
+    }
     return service::QueryStatus(opened.service.get()).has_value();
 }
 
@@ -155,50 +242,47 @@ bool CWinService::Stop()
     const service::COpenedService opened = service::OpenExistingService(m_serviceName);
     if (!opened)
     {
+        ReportError(L"Cannot open the service: " + service::SystemErrorText(::GetLastError()));
         return false;
     }
     const SC_HANDLE service = opened.service.get();
+    const ULONGLONG deadline = service::Api().GetTickCount64() + kStopBudgetMs;
     std::optional<SERVICE_STATUS_PROCESS> status = service::QueryStatus(service);
     if (!status)
     {
+        ReportError(L"Cannot query the status of the service: " + service::SystemErrorText(::GetLastError()));
         return false;
+    }
+    if (status->dwCurrentState == SERVICE_STOP_PENDING)
+    {
+        return WaitUntilStopped(service, *status, deadline);
     }
     if (status->dwCurrentState != SERVICE_RUNNING)
     {
+        // Stopped, or still starting: nothing is sent.
         return true;
     }
     SERVICE_STATUS control{};
-    if (!::ControlService(service, SERVICE_CONTROL_STOP, &control))
+    if (!service::Api().ControlService(service, SERVICE_CONTROL_STOP, &control))
     {
-        const DWORD error = ::GetLastError();
-        VLOG(velmar::LogSeverity::Error) << L"The stop request was refused (state " << control.dwCurrentState
-                                         << L"): " << FormatSystemError(error);
-        return false;
-    }
-    const auto deadline = std::chrono::steady_clock::now() + kStopBudget;
-    for (;;)
-    {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-        {
-            VLOG(velmar::LogSeverity::Error) << L"The service did not stop within " << kStopBudget.count()
-                                             << L" s (state " << status->dwCurrentState << L")";
-            return false;
-        }
-        const DWORD sleep =
-            std::min<DWORD>(std::max(status->dwWaitHint, kMinimumPollMs), static_cast<DWORD>(left.count()));
-        std::this_thread::sleep_for(std::chrono::milliseconds(sleep));
-        status = service::QueryStatus(service);
-        if (!status)
-        {
-            return false;
-        }
-        if (status->dwCurrentState == SERVICE_STOPPED)
+        // A refusal is final only when the service is neither stopped nor on its way there: it may have
+        // stopped or begun to stop on its own in between.
+        const DWORD refusal = ::GetLastError();
+        if (refusal == ERROR_SERVICE_NOT_ACTIVE)
         {
             return true;
         }
+        status = service::QueryStatus(service);
+        if (!status ||
+            (status->dwCurrentState != SERVICE_STOPPED && status->dwCurrentState != SERVICE_STOP_PENDING))
+        {
+            ReportError(L"The service refused the stop request" +
+                        (status ? L" (" + StateText(*status) + L")" : std::wstring()) + L": " +
+                        service::SystemErrorText(refusal));
+            return false;
+        }
     }
+    return WaitUntilStopped(service, *status, deadline);
 }
 
 bool CWinService::SetParameters(const std::wstring& parameters)

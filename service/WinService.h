@@ -52,16 +52,19 @@ public:
     // do nothing and succeed.
     bool Execute(std::uint8_t operation, const std::wstring& parameters);
 
-    // Creates the service (auto start, image "<this executable>" --service), sets its failure actions
-    // and description, its dependencies and the options text, then starts it. True at once, changing
-    // nothing, when the service exists already.
+    // Runs PrepareInstall, creates the service (auto start, image "<this executable>" --service), sets
+    // its failure actions, description, service SID and privileges, its dependencies and the options
+    // text, then starts it. True after PrepareInstall, changing nothing else, when the service exists
+    // already.
     bool Install(const std::wstring& parameters);
     // Writes a non-empty options text, asks the manager to start the service and reads its status
     // back: true when that query succeeds (nothing waits for the service to run).
     bool Start(const std::wstring& parameters);
-    // Sends the stop control to a running service and polls until it has stopped: true then, or at once
-    // when the service is not running; false when it does not exist, a query or the control fails, or
-    // it has not stopped within 30 s.
+    // Sends the stop control to a running service and polls until it has stopped: true then, at once
+    // when it is stopped or still starting, and after polling when it is stopping already. A refused
+    // control counts only when the service is not stopped or stopping by then. False, with the reason
+    // on standard error, when it does not exist, a query or the control fails, or it has not stopped
+    // within 30 s.
     bool Stop();
     // Stores the options text as "Parameters" (an empty text deletes it); failures are ignored.
     void WriteParameters(const std::wstring& parameters);
@@ -76,7 +79,17 @@ public:
     const std::vector<std::wstring>& Dependents() const noexcept { return m_dependents; }
     const ServiceFailureActions& FailureActions() const noexcept { return m_failureActions; }
 
+protected:
+    // Runs first on every installation, also when the service exists already; false ends it.
+    virtual bool PrepareInstall() { return true; }
+    // The privileges the service's process keeps; every other privilege of its account is removed. An
+    // empty list leaves the account's set.
+    virtual std::vector<std::wstring> RequiredPrivileges() const { return {}; }
+
 private:
+    // Failure actions, description, an unrestricted service SID and the required privileges of a
+    // service just created; a failure to set the SID or the privileges is printed, not fatal.
+    void ConfigureCreated(SC_HANDLE created);
     bool Uninstall();
     bool SetParameters(const std::wstring& parameters);
     bool RunAsService();

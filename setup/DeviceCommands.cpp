@@ -28,9 +28,8 @@ constexpr DWORD kInstanceEndLimitMs = 5000;
 // HKLM\SOFTWARE\VELMAR\ORVANE.CL.drv\instances, created one level after the other where missing.
 CRegistry CreateInstancesKey()
 {
-    const CRegistry maker = CRegistry::Create(HKEY_LOCAL_MACHINE, CConfig::kMakerKey);
-    const CRegistry product = CRegistry::Create(maker, CConfig::kProductKey);
-    return CRegistry::Create(product, CConfig::kInstancesKey);
+    // A product key created here gets its protected security, as one created by the service does.
+    return CRegistry::Create(CreateProductKey(), CConfig::kInstancesKey);
 }
 
 void DeleteInstanceKeys(const std::wstring& argument, bool all, const CommandConsole& console)

@@ -62,7 +62,7 @@ protected:
                                                                  &FakeEventSetInformation};
 };
 
-TEST_F(ProcessingRunTest, LibraryThatCannotBeLoadedEndsWithOneFatalLine)
+TEST_F(ProcessingRunTest, LibraryThatCannotBeLoadedEndsWithItsReasonAndOneFatalLine)
 {
     CTraceProvider provider;
     ProcessingRunOptions options;
@@ -74,9 +74,15 @@ TEST_F(ProcessingRunTest, LibraryThatCannotBeLoadedEndsWithOneFatalLine)
     EXPECT_EQ(RunProcessing(options), 1);
     EXPECT_EQ(m_ops.calls, (std::vector<std::wstring>{L"InitLogging 7 eventlog"}));
     const std::vector<LogLine> lines = m_log->Take();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].severity, 1);
-    EXPECT_EQ(lines[0].message, L"no such folder\\not-there.dll can not be loaded");
+    // The loader's reason, then the one fatal line.
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].severity, 2);
+    EXPECT_EQ(
+        lines[0].message.rfind(L"Cannot load the processing library from no such folder\\not-there.dll: ", 0),
+        0u)
+        << lines[0].message;
+    EXPECT_EQ(lines[1].severity, 1);
+    EXPECT_EQ(lines[1].message, L"no such folder\\not-there.dll can not be loaded");
     // The provider is never registered when the library is missing.
     EXPECT_EQ(g_registered, 0);
     EXPECT_EQ(CurrentTraceProvider(), nullptr);

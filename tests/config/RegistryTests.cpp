@@ -1,10 +1,15 @@
+#include "config/Config.h"
+#include "config/ProductKey.h"
 #include "config/Registry.h"
+#include "platform/UniqueHandle.h"
 #include "platform/SystemApi.h"
 
 #include "ApiOverride.h"
 #include "RegistryTestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <sddl.h>
 
 #include <algorithm>
 #include <string>
@@ -27,6 +32,27 @@ template <typename Fn> RegistryError ErrorOf(Fn&& call)
     }
     ADD_FAILURE() << "no RegistryError thrown";
     return RegistryError("", 0);
+}
+
+// The DACL of a key as read back from the registry, in SDDL.
+std::wstring DaclOf(const std::wstring& path)
+{
+    platform::UniqueKey key;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, READ_CONTROL, key.put()), ERROR_SUCCESS);
+    DWORD size = 0;
+    RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+    std::vector<BYTE> descriptor(size);
+    EXPECT_EQ(RegGetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor.data(), &size),
+              ERROR_SUCCESS);
+    wchar_t* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1,
+                                                              DACL_SECURITY_INFORMATION, &text, nullptr))
+    {
+        return L"unreadable";
+    }
+    const std::wstring result(text);
+    LocalFree(text);
+    return result;
 }
 
 class RegistryTest : public ::testing::Test
@@ -257,3 +283,27 @@ TEST_F(RegistryTest, WatchIgnoresDeepChangesAndFiresForDirectOnes)
 }
 
 } // namespace
+
+TEST_F(RegistryTest, ProductKeyIsProtectedWhenCreatedAndWhenAskedToBe)
+{
+    const std::wstring inherited = L"D:AI(A;CIID;KA;;;SY)(A;CIID;KA;;;BA)";
+    testreg::DeleteProductKey();
+    {
+        const CConfig config; // the first processing start creates it
+    }
+    EXPECT_EQ(DaclOf(testreg::kProductPath), kProductKeySecurity);
+    // Its new subkeys inherit that on Windows; Wine gives every new key its default security, so
+    // what lies below is checked after the installation's pass below, which sets it explicitly.
+
+    // A key an older version left with the default security keeps it on an ordinary start, and is
+    // protected, with what lies below it, by the installation.
+    testreg::DeleteProductKey();
+    testreg::CreateKey(testreg::kParametersPath);
+    const std::wstring before = DaclOf(testreg::kProductPath);
+    ASSERT_NE(before, kProductKeySecurity);
+    EXPECT_TRUE(CreateProductKey().IsOpen());
+    EXPECT_EQ(DaclOf(testreg::kProductPath), before);
+    EXPECT_TRUE(CreateProductKey(ExistingProductKey::Protect).IsOpen());
+    EXPECT_EQ(DaclOf(testreg::kProductPath), kProductKeySecurity);
+    EXPECT_EQ(DaclOf(testreg::kParametersPath), inherited);
+}

@@ -7,6 +7,7 @@
 #include "platform/SystemApi.h"
 
 #include "ApiOverride.h"
+#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,10 @@ struct CModuleWorld
     const char* reportedPrefix = "orvane_";
     bool nullProcessInfo = false;
     std::vector<std::string> lookups; // every GetProcAddress name
+    // The process token the loader reads: an ordinary user unless a test says otherwise.
+    bool elevated = false;
+    WELL_KNOWN_SID_TYPE user = WinBuiltinUsersSid;
+    WELL_KNOWN_SID_TYPE group = WinInteractiveSid;
 };
 
 CModuleWorld g_world;
@@ -99,6 +104,39 @@ FARPROC WINAPI FakeGetProcAddress(HMODULE module, LPCSTR name)
     return FakeAddress(index);
 }
 
+// Answers the size query first, as the system does for the variable-length classes.
+BOOL WINAPI FakeGetTokenInformation(HANDLE, TOKEN_INFORMATION_CLASS type, void* buffer, DWORD size,
+                                    DWORD* returned)
+{
+    if (type == TokenElevation)
+    {
+        *returned = sizeof(TOKEN_ELEVATION);
+        static_cast<TOKEN_ELEVATION*>(buffer)->TokenIsElevated = g_world.elevated ? 1 : 0;
+        return TRUE;
+    }
+    const DWORD head = type == TokenUser ? sizeof(TOKEN_USER) : sizeof(TOKEN_GROUPS);
+    *returned = head + SECURITY_MAX_SID_SIZE;
+    if (buffer == nullptr || size < *returned)
+    {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    BYTE* const sid = static_cast<BYTE*>(buffer) + head;
+    DWORD sidSize = SECURITY_MAX_SID_SIZE;
+    EXPECT_TRUE(CreateWellKnownSid(type == TokenUser ? g_world.user : g_world.group, nullptr, sid, &sidSize));
+    if (type == TokenUser)
+    {
+        static_cast<TOKEN_USER*>(buffer)->User = {sid, 0};
+    }
+    else
+    {
+        auto* groups = static_cast<TOKEN_GROUPS*>(buffer);
+        groups->GroupCount = 1;
+        groups->Groups[0] = {sid, SE_GROUP_ENABLED};
+    }
+    return TRUE;
+}
+
 BOOL WINAPI FailGetModuleHandleExW(DWORD, LPCWSTR, HMODULE* module)
 {
     *module = nullptr;
@@ -142,6 +180,8 @@ protected:
 
     CApiOverride<decltype(&::LoadLibraryExW)> m_load{platform::Api().LoadLibraryExW, &FakeLoadLibraryExW};
     CApiOverride<decltype(&::GetProcAddress)> m_proc{platform::Api().GetProcAddress, &FakeGetProcAddress};
+    CApiOverride<decltype(&::GetTokenInformation)> m_token{
+        velmar::helper::LoaderSecurity().GetTokenInformation, &FakeGetTokenInformation};
 };
 
 TEST_F(CDynLoaderTest, StartsEmptyWithTheTableAfterTheStateInOrder)
@@ -197,6 +237,39 @@ TEST_F(CDynLoaderTest, BareNameIsTriedBesideTheExecutableThenInTheCurrentDirecto
         EXPECT_EQ(g_world.attempts.size(), 1u);
         EXPECT_TRUE(loader.IsLoaded());
     }
+}
+
+TEST_F(CDynLoaderTest, ElevatedOrServiceProcessDoesNotSearchTheCurrentDirectory)
+{
+    librarytest::CScopedCurrentDirectory elsewhere(fs::temp_directory_path());
+    g_world.loadable.insert((fs::current_path() / L"velmar.orvane.cl.dll").wstring());
+    CLogCapture& log = CLogCapture::Fresh();
+    const auto untrusted = [](auto change)
+    {
+        g_world.attempts.clear();
+        const CModuleWorld saved = g_world;
+        change();
+        velmar::helper::CDynLoader loader;
+        const bool loaded = loader.load(L"velmar.orvane.cl.dll");
+        const std::size_t attempts = g_world.attempts.size();
+        g_world.elevated = saved.elevated;
+        g_world.user = saved.user;
+        g_world.group = saved.group;
+        return !loaded && attempts == 1;
+    };
+    EXPECT_TRUE(untrusted([] { g_world.elevated = true; }));
+    EXPECT_TRUE(untrusted([] { g_world.user = WinLocalSystemSid; }));
+    EXPECT_TRUE(untrusted([] { g_world.user = WinLocalServiceSid; }));
+    EXPECT_TRUE(untrusted([] { g_world.user = WinNetworkServiceSid; }));
+    EXPECT_TRUE(untrusted([] { g_world.group = WinServiceSid; }));
+    EXPECT_FALSE(untrusted([] {}));
+
+    // The failed load says where it looked and why it looked no further.
+    const std::vector<LogLine> lines = log.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.front().message.find((ExecutableDirectory() / L"velmar.orvane.cl.dll").wstring()),
+              std::wstring::npos);
+    EXPECT_NE(lines.front().message.find(L"current folder is not searched"), std::wstring::npos);
 }
 
 TEST_F(CDynLoaderTest, NameWithDirectoryIsTriedOnlyThere)

@@ -90,6 +90,19 @@ TEST_F(CReferenceLibraryTest, LoadsBesideTheExecutableWhateverTheCurrentDirector
 
 TEST_F(CReferenceLibraryTest, LoadsFromTheCurrentDirectoryOnTheSecondAttemptAndStaysMapped)
 {
+    // Wine gives every process an elevated token; an ordinary user's process searches the folder.
+    CApiOverride<decltype(&::GetTokenInformation)> notElevated{
+        velmar::helper::LoaderSecurity().GetTokenInformation,
+        [](HANDLE token, TOKEN_INFORMATION_CLASS type, void* buffer, DWORD size, DWORD* returned) -> BOOL
+        {
+            if (type != TokenElevation)
+            {
+                return ::GetTokenInformation(token, type, buffer, size, returned);
+            }
+            *returned = sizeof(TOKEN_ELEVATION);
+            static_cast<TOKEN_ELEVATION*>(buffer)->TokenIsElevated = 0;
+            return TRUE;
+        }};
     const fs::path scratch = ScratchDirectory(L"orvane-loader-current");
     const fs::path copy = scratch / L"velmar.copy.cl.dll";
     fs::copy_file(BinDirectory() / L"velmar.orvane.cl.dll", copy, fs::copy_options::overwrite_existing);

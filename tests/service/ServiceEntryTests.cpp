@@ -142,7 +142,8 @@ public:
 TEST_F(ServiceEntry, ControlHandlerReports)
 {
     g_reports.clear();
-    CServiceStatus status(&RecordReport);
+    // A reporter that never beats: only the handler's reports are counted here.
+    CServiceStatus status(&RecordReport, std::chrono::hours(1));
     CRecordingService service;
     status.Begin(reinterpret_cast<SERVICE_STATUS_HANDLE>(1));
     status.ReportStartPending();
@@ -153,7 +154,7 @@ TEST_F(ServiceEntry, ControlHandlerReports)
     EXPECT_EQ(g_reports[1].dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
     EXPECT_EQ(g_reports[1].dwControlsAccepted, 0u);
     EXPECT_EQ(g_reports[1].dwCheckPoint, g_reports[0].dwCheckPoint + 1);
-    EXPECT_EQ(g_reports[1].dwWaitHint, 0u);
+    EXPECT_EQ(g_reports[1].dwWaitHint, CServiceStatus::kStartWaitHintMs);
 
     status.ReportRunning();
     HandleServiceControl(status, &service, SERVICE_CONTROL_INTERROGATE);
@@ -175,6 +176,7 @@ TEST_F(ServiceEntry, ControlHandlerReports)
         EXPECT_EQ(g_reports[i].dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
     }
     EXPECT_EQ(service.calls, (Words{L"pause", L"continue", L"stop", L"shutdown"}));
+    status.ReportStopped();
 
     // The program's service stops the processing run through the process stop event.
     CProcessWinService processService(L"velmar.orvane.cl.dll", nullptr, nullptr);
