@@ -7,8 +7,10 @@
 // never starts on storage that an older instance of the same id still writes.
 //
 // A mutex belongs to the thread that acquired it: a lock is released (destroyed) on that thread.
-// Creating a mutex in the Global namespace needs SeCreateGlobalPrivilege, which the service and
-// administrators have and ordinary users of other sessions do not, so no user can take the name first.
+// Any user may create a mutex in the Global namespace (SeCreateGlobalPrivilege guards file mappings
+// and links only), so a claim is made with a security descriptor of its own (the local system and the
+// Administrators), opened asking only for what a wait needs, and a name that already exists is
+// trusted only when its owner is (config/TrustedOwner.h): a claim a local user made first is refused.
 #include "platform/UniqueHandle.h"
 
 #include <string>
@@ -21,7 +23,8 @@ public:
         Acquired,
         Stopped,  // the stop event came first
         TimedOut, // another holder kept it for the whole time
-        Failed,   // the mutex could not be created or waited on (the system error is in Error())
+        Failed,   // the mutex could not be created or waited on (the system error is in Error()), or
+                  // it exists with an owner that is not trusted (ERROR_INVALID_OWNER)
     };
 
     CStorageLock() = default;

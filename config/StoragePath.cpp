@@ -1,5 +1,7 @@
 #include "config/StoragePath.h"
 
+#include "config/TrustedOwner.h"
+
 #include "diagnostics/Log.h"
 #include "platform/SystemApi.h"
 #include "platform/SystemError.h"
@@ -83,23 +85,6 @@ void CreateRequiredDirectory(const fs::path& path)
     }
 }
 
-bool IsProcessUser(PSID sid)
-{
-    platform::UniqueHandle token;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put()))
-    {
-        return false;
-    }
-    DWORD size = 0;
-    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size == 0 || !::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
-    {
-        return false;
-    }
-    return ::EqualSid(reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid, sid) != FALSE;
-}
-
 // Why a folder is refused, empty when it is accepted.
 std::wstring RefusalOf(const fs::path& folder, DWORD attributes)
 {
@@ -116,8 +101,7 @@ std::wstring RefusalOf(const fs::path& folder, DWORD attributes)
     {
         return L"its owner cannot be read: " + ToHex(error) + L" " + FormatSystemError(error);
     }
-    if (::IsWellKnownSid(owner, WinLocalSystemSid) || ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-        IsProcessUser(owner))
+    if (IsTrustedOwner(owner))
     {
         return {};
     }

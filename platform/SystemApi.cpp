@@ -13,8 +13,7 @@ SystemApi& Api()
         .CloseHandle = &::CloseHandle,
         .WaitForSingleObject = &::WaitForSingleObject,
         .WaitForMultipleObjects = &::WaitForMultipleObjects,
-        .CreateMutexW = &::CreateMutexW,
-        .OpenMutexW = &::OpenMutexW,
+        .CreateMutexExW = &::CreateMutexExW,
         .ReleaseMutex = &::ReleaseMutex,
         .WideCharToMultiByte = &::WideCharToMultiByte,
         .MultiByteToWideChar = &::MultiByteToWideChar,
@@ -77,6 +76,7 @@ SystemApi& Api()
         .FindNextFileW = &::FindNextFileW,
         .FindClose = &::FindClose,
         .GetNamedSecurityInfoW = &::GetNamedSecurityInfoW,
+        .GetSecurityInfo = &::GetSecurityInfo,
     };
     return api;
 }

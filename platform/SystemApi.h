@@ -22,8 +22,7 @@ struct SystemApi
     decltype(&::CloseHandle) CloseHandle;
     decltype(&::WaitForSingleObject) WaitForSingleObject;
     decltype(&::WaitForMultipleObjects) WaitForMultipleObjects;
-    decltype(&::CreateMutexW) CreateMutexW;
-    decltype(&::OpenMutexW) OpenMutexW;
+    decltype(&::CreateMutexExW) CreateMutexExW;
     decltype(&::ReleaseMutex) ReleaseMutex;
 
     // Text and error text
@@ -110,6 +109,7 @@ struct SystemApi
     decltype(&::FindNextFileW) FindNextFileW;
     decltype(&::FindClose) FindClose;
     decltype(&::GetNamedSecurityInfoW) GetNamedSecurityInfoW;
+    decltype(&::GetSecurityInfo) GetSecurityInfo;
 };
 
 // The process-wide table, initialised to the real functions.
