@@ -435,7 +435,8 @@ class Storm:
         self.restore()
         state, _, _, _ = service()
         if state != 4:
-            raise Failure(f"crash: the service is in state {state}, not running")
+            done = run("orvane-counts.exe", SERVICE)
+        raise Failure(f"crash: the service is in state {state}, not running ({done.stdout.strip()})")
         figures = self.settle()
         self.status_pages()
         self.instance_keys()

@@ -22,8 +22,11 @@ namespace
 {
 
 constexpr wchar_t kAllDevices[] = L"all";
-// How long the removal waits for the service's instances of the removed devices to end.
-constexpr DWORD kInstanceEndLimitMs = 5000;
+// How long the removal waits for the service's instances of the removed devices to end. An instance
+// ends within a few seconds on an idle machine (a transfer in flight gets one second and its cancel
+// another, the web server one, then the library's last save); the rest is room for a loaded machine
+// and for the instances of "all", which end one after another.
+constexpr DWORD kInstanceEndLimitMs = 10000;
 
 // HKLM\SOFTWARE\VELMAR\ORVANE.CL.drv\instances, created one level after the other where missing.
 CRegistry CreateInstancesKey()

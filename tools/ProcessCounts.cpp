@@ -3,7 +3,8 @@
 // of a Wine process, and Wine answers GetProcessHandleCount with 0: the system's handle table
 // (NtQuerySystemInformation, extended handle information) is counted instead when that happens.
 //
-//   orvane-counts SERVICE   prints "state S pid P handles H threads T" (pid 0 and no counts while
+//   orvane-counts SERVICE   prints "state S pid P handles H threads T exit E specific X" (E and X:
+//                           the exit codes of a stopped service; pid 0 and no counts while
 //                           the service has no process; handles -1 when unreadable); exit 1 if the service
 //                           cannot be queried
 #include "platform/UniqueHandle.h"
@@ -136,7 +137,8 @@ int wmain(int argc, wchar_t** argv)
         }
         threads = ThreadsOf(status.dwProcessId);
     }
-    std::wprintf(L"state %lu pid %lu handles %ld threads %lu\n", status.dwCurrentState, status.dwProcessId,
-                 handles, threads);
+    std::wprintf(L"state %lu pid %lu handles %ld threads %lu exit %lu specific %lu\n", status.dwCurrentState,
+                 status.dwProcessId, handles, threads, status.dwWin32ExitCode,
+                 status.dwServiceSpecificExitCode);
     return 0;
 }
