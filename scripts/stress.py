@@ -436,7 +436,7 @@ class Storm:
         state, _, _, _ = service()
         if state != 4:
             done = run("orvane-counts.exe", SERVICE)
-        raise Failure(f"crash: the service is in state {state}, not running ({done.stdout.strip()})")
+            raise Failure(f"crash: the service is in state {state}, not running ({done.stdout.strip()})")
         figures = self.settle()
         self.status_pages()
         self.instance_keys()
