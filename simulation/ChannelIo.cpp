@@ -224,6 +224,13 @@ void CChannelIo::Observe(HANDLE handle, const std::wstring& instanceId)
 {
     InstallOnce();
     std::lock_guard lock(g_mutex);
+    // Handle values are reused once closed: a device whose channel was closed must not keep the value
+    // (its slot came first in the lookup and took the new device's failures).
+    for (auto& slot : g_slots)
+    {
+        HANDLE expected = handle;
+        slot.handle.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+    }
     size_t free = kSlots;
     for (size_t i = 0; i < kSlots; ++i)
     {

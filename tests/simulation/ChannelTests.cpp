@@ -1,7 +1,10 @@
 // The control channel of a served device, driven with raw overlapped ReadFile/WriteFile.
 #include "WorldTestSupport.h"
 
+#include "platform/SystemApi.h"
+#include "platform/UniqueHandle.h"
 #include "simulation/CaptureSignal.h"
+#include "simulation/ChannelIo.h"
 #include "simulation/DeviceControl.h"
 #include "simulation/DeviceWorld.h"
 #include "simulation/WorldStore.h"
@@ -279,4 +282,20 @@ TEST_F(ChannelTest, FaultsOnDemandAreCarriedOutAndCounted)
     EXPECT_EQ(s.stallsInjected, 2u);
     EXPECT_EQ(s.cancelledTransfers, 1u);
     EXPECT_GE(s.failedTransfers, 2u);
+}
+
+// A closed channel's handle value is given to the next open: the failures on it belong to the device
+// that holds it now.
+TEST_F(ChannelTest, AReusedHandleValueCountsForTheDeviceThatHoldsItNow)
+{
+    const std::wstring other = AddDevice();
+    platform::UniqueEvent stand(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    CChannelIo::Observe(stand.get(), id);
+    CChannelIo::Observe(stand.get(), other);
+    char byte = 0;
+    DWORD read = 0;
+    EXPECT_FALSE(platform::Api().ReadFile(stand.get(), &byte, 1, &read, nullptr));
+    CChannelIo::Publish();
+    EXPECT_EQ(Statistics(other)->failedTransfers, 1u);
+    EXPECT_EQ(Statistics(id)->failedTransfers, 0u);
 }
