@@ -162,6 +162,8 @@ class Storm:
         self.random = random.Random(OPTIONS.seed)
         self.present = []          # device ids the world has and the storm expects streaming
         self.removed_by_product = set()
+        self.removals = 0
+        self.reused = 0
         self.removed_by_world = set()
         self.config = {}           # device -> (port, password index)
         self.next_port = 0
@@ -231,6 +233,11 @@ class Storm:
     def add(self):
         done = expect(run("orvane-sim.exe", "-a"), 0, "-a")
         device = done.stdout.strip().splitlines()[-1].replace("#", "\\")
+        # The world gives a removed device's number again, as the system does.
+        if device in self.removed_by_product | self.removed_by_world:
+            self.reused += 1
+        self.removed_by_product.discard(device)
+        self.removed_by_world.discard(device)
         self.present.append(device)
         self.configure(device)
 
@@ -257,6 +264,7 @@ class Storm:
         self.slowed.discard(device)
         self.config.pop(device, None)
         removed.add(device)
+        self.removals += 1
 
     def short_read(self):
         expect(run("orvane-vdev.exe", "short-read", self.pick()), 0, "short-read")
@@ -486,7 +494,7 @@ class Storm:
                                                        "failed write", "stall", "slow clock", "service restart"))
         print()
         print(f"== {sum(self.counts.values())} steps, {faults} faults and removals survived, "
-              f"{len(self.removed_by_product) + len(self.removed_by_world)} devices removed, "
+              f"{self.removals} devices removed ({self.reused} of their ids given again), "
               f"{time.time() - started:.0f} s")
         print("   world figures since the last phase's reset: " +
               ", ".join(f"{k} {v}" for k, v in self.world_totals.items()))

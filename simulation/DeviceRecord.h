@@ -13,7 +13,7 @@ enum class DeviceState : DWORD
 {
     Registered = 0, // created by the setup services, no driver yet: no interface, no endpoints
     Started = 1,    // driver running: interface present, endpoints present
-    Removed = 2,    // gone; the record stays so that late notifications can still be delivered
+    Removed = 2,    // gone; the record stays for late notifications until the number is given again
     // surprise-removed: the channel is broken and remove-complete posted, but the interface is still
     // listed until the removal gap has passed
     SurpriseRemoved = 3,
@@ -28,6 +28,9 @@ inline bool InterfacePresent(DeviceState state)
 struct DeviceRecord
 {
     std::wstring instanceId; // "ROOT\MEDIA\0000"
+    // Tells apart the devices that had the same instance id one after another (the number is given
+    // again once a removed device is forgotten).
+    DWORD record = 0;
     DeviceState state = DeviceState::Registered;
     std::vector<std::wstring> hardwareIds;
     std::wstring setupClass; // "{4d36e96c-...}"

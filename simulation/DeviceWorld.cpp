@@ -117,10 +117,15 @@ void CDeviceWorld::Sync()
     std::lock_guard lock(m_mutex);
     for (auto it = m_channels.begin(); it != m_channels.end();)
     {
-        if (started.count(it->first) == 0)
+        const auto now = started.find(it->first);
+        const bool replaced = now != started.end() && now->second->record != m_seen[it->first].record;
+        if (now == started.end() || replaced)
         {
-            // The last figures of the channel stay readable.
-            store::PublishStatistics(it->second->InstanceId(), it->second->Statistics());
+            // The last figures of the channel stay readable (unless a new device has its record).
+            if (!replaced)
+            {
+                store::PublishStatistics(it->second->InstanceId(), it->second->Statistics());
+            }
             retired.push_back(std::move(it->second));
             m_seen.erase(it->first);
             it = m_channels.erase(it);
@@ -142,7 +147,8 @@ void CDeviceWorld::Sync()
         if (channel->Start())
         {
             // Requests made before the channel existed are not carried out, except the settings.
-            Seen seen{device->shortReadRequests, device->stallRequests, 1000, device->expectationSeq};
+            Seen seen{device->record, device->shortReadRequests, device->stallRequests, 1000,
+                      device->expectationSeq};
             if (device->slowPermille != 1000)
             {
                 channel->SetSlowFactor(device->slowPermille / 1000.0);

@@ -66,6 +66,7 @@ private:
     // The request counts of each served device already carried out.
     struct Seen
     {
+        DWORD record = 0; // the device record the channel serves
         DWORD shortReads = 0;
         DWORD stalls = 0;
         DWORD slowPermille = 1000;

@@ -28,24 +28,26 @@ constexpr auto kGroupHeadStart = std::chrono::milliseconds(100);
 // The registration whose callback this delivery thread is running, if any.
 thread_local const void* t_running = nullptr;
 
-std::set<std::wstring> PresentLinks(const std::vector<DeviceRecord>& devices)
+std::map<std::wstring, DWORD> PresentLinks(const std::vector<DeviceRecord>& devices)
 {
-    std::set<std::wstring> links;
+    std::map<std::wstring, DWORD> links;
     for (const auto& device : devices)
     {
         if (InterfacePresent(device.state))
         {
-            links.insert(LinkForInstance(device.instanceId));
+            links.emplace(LinkForInstance(device.instanceId), device.record);
         }
     }
     return links;
 }
 
-const DeviceRecord* FindDevice(const std::vector<DeviceRecord>& devices, const std::wstring& instanceId)
+const DeviceRecord* FindDevice(const std::vector<DeviceRecord>& devices, const std::wstring& instanceId,
+                               DWORD record)
 {
     const auto it =
         std::find_if(devices.begin(), devices.end(),
-                     [&](const auto& candidate) { return EqualNoCase(candidate.instanceId, instanceId); });
+                     [&](const auto& candidate)
+                     { return candidate.record == record && EqualNoCase(candidate.instanceId, instanceId); });
     return it == devices.end() ? nullptr : &*it;
 }
 
@@ -148,6 +150,7 @@ CONFIGRET CNotificationHub::Register(const CM_NOTIFY_FILTER* filter, PVOID conte
         }
         reg->nextEvent = device->handleEvents.size();
         reg->answered = static_cast<DWORD>(device->handleEvents.size());
+        reg->record = device->record;
         store::AddDeviceValue(reg->instanceId, values::kHandleRegistrations, 1);
         break;
     }
@@ -209,12 +212,12 @@ CONFIGRET CNotificationHub::Unregister(HCMNOTIFICATION notification)
     {
         // A query this registration has not answered no longer waits for it.
         CWorldLock lock;
-        const DWORD query = store::DeviceValue(reg->instanceId, values::kQueryPosition);
+        const DWORD query = store::DeviceValue(reg->instanceId, values::kQueryPosition, reg->record);
         if (query > reg->answered)
         {
-            store::AddDeviceValue(reg->instanceId, values::kQueryAnswered, 1);
+            store::AddDeviceValue(reg->instanceId, values::kQueryAnswered, 1, reg->record);
         }
-        store::AddDeviceValue(reg->instanceId, values::kHandleRegistrations, -1);
+        store::AddDeviceValue(reg->instanceId, values::kHandleRegistrations, -1, reg->record);
     }
     return CR_SUCCESS;
 }
@@ -232,20 +235,20 @@ void CNotificationHub::ArmFaults(const std::vector<DeviceRecord>& devices)
     for (const auto& device : devices)
     {
         const auto seen = m_faultsSeen.find(device.instanceId);
-        if (seen == m_faultsSeen.end())
+        if (seen == m_faultsSeen.end() || seen->second.record != device.record)
         {
             // Requests made before this process knew the device are not carried out.
-            m_faultsSeen.emplace(device.instanceId, std::make_pair(device.failReadSeq, device.failWriteSeq));
+            m_faultsSeen[device.instanceId] = {device.record, device.failReadSeq, device.failWriteSeq};
             continue;
         }
-        if (seen->second.first != device.failReadSeq)
+        if (seen->second.readSeq != device.failReadSeq)
         {
-            seen->second.first = device.failReadSeq;
+            seen->second.readSeq = device.failReadSeq;
             CChannelIo::Arm(device.instanceId, true, device.failReadCode);
         }
-        if (seen->second.second != device.failWriteSeq)
+        if (seen->second.writeSeq != device.failWriteSeq)
         {
-            seen->second.second = device.failWriteSeq;
+            seen->second.writeSeq = device.failWriteSeq;
             CChannelIo::Arm(device.instanceId, false, device.failWriteCode);
         }
     }
@@ -291,9 +294,9 @@ void CNotificationHub::Answer(Registration& reg, const Event& event, DWORD resul
     {
         store::RecordVeto(reg.instanceId, event.position);
     }
-    if (store::DeviceValue(reg.instanceId, values::kQueryPosition) == event.position)
+    if (store::DeviceValue(reg.instanceId, values::kQueryPosition, reg.record) == event.position)
     {
-        store::AddDeviceValue(reg.instanceId, values::kQueryAnswered, 1);
+        store::AddDeviceValue(reg.instanceId, values::kQueryAnswered, 1, reg.record);
     }
     std::lock_guard regLock(reg.mutex);
     reg.answered = std::max(reg.answered, event.position);
@@ -404,7 +407,7 @@ void CNotificationHub::PostHandleEvents(const std::vector<RegistrationPtr>& regs
         {
             continue;
         }
-        const DeviceRecord* device = FindDevice(devices, reg->instanceId);
+        const DeviceRecord* device = FindDevice(devices, reg->instanceId, reg->record);
         if (device == nullptr)
         {
             continue;
@@ -433,13 +436,16 @@ void CNotificationHub::PostInterfaceChanges(const std::vector<RegistrationPtr>& 
         std::vector<Event> events;
         if (removals)
         {
-            std::vector<std::wstring> gone;
-            std::set_difference(reg->knownLinks.begin(), reg->knownLinks.end(), present.begin(),
-                                present.end(), std::back_inserter(gone));
-            for (auto& link : gone)
+            for (auto it = reg->knownLinks.begin(); it != reg->knownLinks.end();)
             {
-                reg->knownLinks.erase(link);
-                events.push_back({CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, std::move(link), 0, batch});
+                const auto now = present.find(it->first);
+                if (now != present.end() && now->second == it->second)
+                {
+                    ++it;
+                    continue;
+                }
+                events.push_back({CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, it->first, 0, batch});
+                it = reg->knownLinks.erase(it);
             }
         }
         else
@@ -452,7 +458,7 @@ void CNotificationHub::PostInterfaceChanges(const std::vector<RegistrationPtr>& 
                     continue;
                 }
                 std::wstring link = LinkForInstance(device.instanceId);
-                if (reg->knownLinks.insert(link).second)
+                if (reg->knownLinks.emplace(link, device.record).second)
                 {
                     events.push_back({CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, std::move(link), 0, batch});
                 }

@@ -66,11 +66,14 @@ private:
         CM_NOTIFY_FILTER_TYPE type{};
         bool ourClass = false;   // interface registrations: our class, or all classes
         std::wstring instanceId; // handle registrations: the device
+        DWORD record = 0;        // handle registrations: the device's record (ids are given again)
         PCM_NOTIFY_CALLBACK callback = nullptr;
         PVOID context = nullptr;
-        std::set<std::wstring> knownLinks; // interface registrations: links already reported
-        size_t nextEvent = 0;              // handle registrations: next event to hand out
-        DWORD answered = 0;                // handle registrations: last query-remove answered
+        // Interface registrations: links already reported, with the device record each belongs to (a
+        // link given again to a new device is reported gone and then arrived).
+        std::map<std::wstring, DWORD> knownLinks;
+        size_t nextEvent = 0; // handle registrations: next event to hand out
+        DWORD answered = 0;   // handle registrations: last query-remove answered
         std::mutex mutex;
         std::condition_variable idle;
         std::deque<Event> queue;
@@ -100,7 +103,13 @@ private:
     std::mutex m_mutex; // registrations, handles, threads
     std::vector<RegistrationPtr> m_registrations;
     std::map<HANDLE, std::wstring> m_handles;
-    std::map<std::wstring, std::pair<DWORD, DWORD>> m_faultsSeen; // hub thread: read and write requests
+    struct FaultsSeen
+    {
+        DWORD record = 0;
+        DWORD readSeq = 0;
+        DWORD writeSeq = 0;
+    };
+    std::map<std::wstring, FaultsSeen> m_faultsSeen; // hub thread: read and write requests
     std::thread m_thread;
     platform::UniqueEvent m_wake;
     platform::UniqueEvent m_stop;

@@ -178,12 +178,32 @@ std::wstring NewGuidText()
     return ToLower(text);
 }
 
+// No record, or the record of a removed device.
+bool Reusable(const std::wstring& id)
+{
+    CKey key(DeviceKey(id), false);
+    return !key || static_cast<DeviceState>(key.Dword(L"State")) == DeviceState::Removed;
+}
+
+// The key of one device record: the current one of the instance id, or a removed device's that
+// gave its number to a newer one.
+std::wstring RecordKey(const std::wstring& instanceId, DWORD record)
+{
+    std::wstring current = DeviceKey(instanceId);
+    if (record == 0 || CKey(current, false).Dword(L"Record") == record)
+    {
+        return current;
+    }
+    return current + L"~" + std::to_wstring(record);
+}
+
 DeviceRecord ReadDevice(const CKey& key)
 {
     DeviceRecord record;
     record.instanceId = key.String(L"InstanceId").value_or(L"");
     record.state = static_cast<DeviceState>(key.Dword(L"State"));
     record.index = key.Dword(L"Index");
+    record.record = key.Dword(L"Record");
     const auto events = key.Raw(L"HandleEvents", RRF_RT_REG_BINARY);
     record.handleEvents.resize(events.size() / sizeof(DWORD));
     std::copy_n(events.data(), record.handleEvents.size() * sizeof(DWORD),
@@ -292,24 +312,43 @@ std::wstring ReserveInstanceId(const std::wstring& enumeratorName)
 {
     CWorldLock lock;
     CKey root(L"", true);
-    DWORD index = root.Dword(L"NextIndex");
-    std::wstring id = InstanceIdForIndex(enumeratorName, index);
-    while (CKey(DeviceKey(id), false))
+    // As the system does: the lowest number that is free, a removed device's too (its record is kept
+    // apart for the late notifications of its registrations when the new device registers).
+    for (DWORD index = 0;; ++index)
     {
-        id = InstanceIdForIndex(enumeratorName, ++index);
+        std::wstring id = InstanceIdForIndex(enumeratorName, index);
+        if (Reusable(id))
+        {
+            return id;
+        }
     }
-    root.SetDword(L"NextIndex", index + 1);
-    return id;
 }
 
 bool RegisterDevice(const std::wstring& id, const std::vector<std::wstring>& hardwareIds,
                     const std::wstring& setupClass)
 {
     CWorldLock lock;
-    if (CKey(DeviceKey(id), false))
+    if (!Reusable(id))
     {
         return false;
     }
+    if (CKey previous(DeviceKey(id), false); previous)
+    {
+        const DWORD old = previous.Dword(L"Record");
+        CKey kept(DeviceKey(id) + L"~" + std::to_wstring(old), true);
+        if (!kept || ::RegCopyTreeW(previous.Get(), nullptr, kept.Get()) != ERROR_SUCCESS)
+        {
+            throw std::runtime_error("cannot keep the removed device's record");
+        }
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(kWorldKey) + L"\\" + DeviceKey(id)).c_str());
+    }
+    const DWORD record = []
+    {
+        CKey root(L"", true);
+        const DWORD next = root.Dword(L"NextRecord") + 1;
+        root.SetDword(L"NextRecord", next);
+        return next;
+    }();
     const std::wstring capture = CaptureEndpointId(NewGuidText());
     const std::wstring render = RenderEndpointId(NewGuidText());
     CKey key(DeviceKey(id), true);
@@ -319,6 +358,7 @@ bool RegisterDevice(const std::wstring& id, const std::vector<std::wstring>& har
     }
     const size_t digits = id.find_last_of(L'\\');
     key.SetString(L"InstanceId", id);
+    key.SetDword(L"Record", record);
     key.SetDword(L"Index", static_cast<DWORD>(std::wcstoul(id.c_str() + digits + 1, nullptr, 10)));
     key.SetDword(L"State", static_cast<DWORD>(DeviceState::Registered));
     key.SetMultiString(L"HardwareId", hardwareIds);
@@ -537,23 +577,24 @@ void ClearCounts()
     }
 }
 
-void SetDeviceValue(const std::wstring& instanceId, const wchar_t* name, DWORD value)
+void SetDeviceValue(const std::wstring& instanceId, const wchar_t* name, DWORD value, DWORD record)
 {
     CWorldLock lock;
-    CKey key(DeviceKey(instanceId), false);
+    CKey key(RecordKey(instanceId, record), false);
     key.SetDword(name, value);
 }
 
-DWORD DeviceValue(const std::wstring& instanceId, const wchar_t* name)
+DWORD DeviceValue(const std::wstring& instanceId, const wchar_t* name, DWORD record)
 {
-    CKey key(DeviceKey(instanceId), false);
+    CWorldLock lock;
+    CKey key(RecordKey(instanceId, record), false);
     return key.Dword(name);
 }
 
-DWORD AddDeviceValue(const std::wstring& instanceId, const wchar_t* name, LONG delta)
+DWORD AddDeviceValue(const std::wstring& instanceId, const wchar_t* name, LONG delta, DWORD record)
 {
     CWorldLock lock;
-    CKey key(DeviceKey(instanceId), false);
+    CKey key(RecordKey(instanceId, record), false);
     if (!key)
     {
         return 0;

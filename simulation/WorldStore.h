@@ -77,11 +77,12 @@ void ReadCounts(const std::wstring& instanceId, DeviceStatistics& stats);
 void AddCount(const std::wstring& instanceId, const wchar_t* name, DWORD delta);
 void ClearCounts();
 
-// A DWORD of the device's record (requests to the serving world, the removal protocol).
-DWORD DeviceValue(const std::wstring& instanceId, const wchar_t* name);
-void SetDeviceValue(const std::wstring& instanceId, const wchar_t* name, DWORD value);
+// A DWORD of the device's record (requests to the serving world, the removal protocol); `record`
+// names one record of the instance id (DeviceRecord::record), 0 the current one.
+DWORD DeviceValue(const std::wstring& instanceId, const wchar_t* name, DWORD record = 0);
+void SetDeviceValue(const std::wstring& instanceId, const wchar_t* name, DWORD value, DWORD record = 0);
 // Adds `delta` (which may be negative) to the value; returns the new value.
-DWORD AddDeviceValue(const std::wstring& instanceId, const wchar_t* name, LONG delta);
+DWORD AddDeviceValue(const std::wstring& instanceId, const wchar_t* name, LONG delta, DWORD record = 0);
 void SetExpectation(const std::wstring& instanceId, const std::wstring& text);
 
 // DWORD values of the world's root: the serving world's options, requests to it and its answers.

@@ -297,8 +297,8 @@ TEST_F(HostOnWorld, RemovingAStreamingDeviceLeavesNoStorageBehind)
     const reflib_test::CCredentials admin{"admin", "secret"};
     StartHost();
     ASSERT_TRUE(Streams(ids, 30)) << host->Output();
-    ASSERT_TRUE(
-        WaitUntil([&] { return reflib_test::HttpRequest(port, "GET", "/status", "", &admin).status == 200; }, 10s));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return reflib_test::HttpRequest(port, "GET", "/status", "", &admin).status == 200; }, 10s));
     const auto set =
         reflib_test::HttpRequest(port, "POST", "/json", R"({"set":{"gain_db":-6.020599913279624}})", &admin);
     ASSERT_EQ(set.status, 200) << set.body;
@@ -314,8 +314,16 @@ TEST_F(HostOnWorld, RemovingAStreamingDeviceLeavesNoStorageBehind)
     ASSERT_TRUE(host->WaitForOutput("Instance removed: " + Narrow(removed), 5s)) << host->Output();
     EXPECT_FALSE(std::filesystem::exists(kStorageRoot / removed)) << "the last save brought it back";
 
-    ASSERT_TRUE(Streams({ids[0]}, 30)) << host->Output();
-    ExpectNoMismatch({ids[0]});
+    // The next device gets the same instance id: it starts afresh (unity gain, no stored account).
+    SetString(InstanceKey(ids[1]), L"Name", L"Booth");
+    SetDword(InstanceKey(ids[1]), L"HttpPort", port);
+    SetString(InstanceKey(ids[1]), L"AdminPassword", MakeEnvelopeW("other"));
+    ASSERT_EQ(simulation::AddDevice(), ids[1]) << "the world did not give the number again";
+    ASSERT_TRUE(Streams(ids, 50)) << host->Output();
+    ExpectNoMismatch(ids);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return reflib_test::HttpRequest(port, "GET", "/status", "", nullptr).status == 200; }, 10s))
+        << "the first start of the new device grants unlogged reading";
 }
 
 TEST_F(HostOnWorld, RetriesUntilAWorldServesTheDevices)

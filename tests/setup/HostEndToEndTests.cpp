@@ -91,12 +91,13 @@ TEST_F(SetupWithHostTest, DevicesAddedAndRemovedWhileTheHostStreams)
     EXPECT_FALSE(testreg::KeyExists(std::wstring(testreg::kInstancesPath) + L"\\ROOT#MEDIA#0001"));
     EXPECT_TRUE(Streams(L"ROOT\\MEDIA\\0000")) << host.Output();
 
-    for (const char* id : {"ROOT#MEDIA#0002\r\n", "ROOT#MEDIA#0003\r\n", "ROOT#MEDIA#0004\r\n"})
+    // As on the system, the removed device's number is the first to be given again.
+    for (const char* id : {"ROOT#MEDIA#0001\r\n", "ROOT#MEDIA#0002\r\n", "ROOT#MEDIA#0003\r\n"})
     {
         ASSERT_EQ(Command(L"-a"), std::make_pair(DWORD{0}, std::string(id)));
     }
     for (const wchar_t* id :
-         {L"ROOT\\MEDIA\\0000", L"ROOT\\MEDIA\\0002", L"ROOT\\MEDIA\\0003", L"ROOT\\MEDIA\\0004"})
+         {L"ROOT\\MEDIA\\0000", L"ROOT\\MEDIA\\0001", L"ROOT\\MEDIA\\0002", L"ROOT\\MEDIA\\0003"})
     {
         ASSERT_TRUE(Streams(id)) << host.Output();
     }
