@@ -95,7 +95,12 @@ def run(*args, timeout=STEP_DEADLINE):
 
 def expect(done, code, what):
     if done.returncode != code:
-        raise Failure(f"{what}: exit {done.returncode}, expected {code}: {(done.stdout + done.stderr).strip()}")
+        # Where every thread stood and the world's devices, for a step that went wrong.
+        devices = run("orvane-vdev.exe", "list")
+        with open(os.path.join(BUILD, "stress-devices.log"), "w") as out:
+            out.write(devices.stdout + devices.stderr)
+        raise Failure(f"{what}: exit {done.returncode}, expected {code}: {(done.stdout + done.stderr).strip()} "
+                      f"(devices in stress-devices.log, {backtraces()})")
     return done
 
 
