@@ -1,6 +1,7 @@
 // The host (orvane-sim.exe) serving HTTPS through the reference library: the certificate the global
 // parameters name, a replaced one after the restart their change causes, and one that cannot be used.
 #include "HostProcess.h"
+#include "../config/EnvelopeWriter.h"
 #include "../reflib/HttpClient.h"
 #include "../reflib/HttpsClient.h"
 #include "../reflib/TestCertificate.h"
@@ -52,7 +53,10 @@ void Configure(const std::wstring& id, const wchar_t* name, std::uint16_t http, 
     SetString(InstanceKey(id), L"Name", name);
     SetDword(InstanceKey(id), L"HttpPort", http);
     SetDword(InstanceKey(id), L"HttpsPort", https);
+    SetString(InstanceKey(id), L"AdminPassword", MakeEnvelopeW("secret"));
 }
+
+const reflib_test::CCredentials kAdmin{"admin", "secret"};
 
 void UseCertificate(const reflib_test::CTestCertificate& certificate)
 {
@@ -62,7 +66,8 @@ void UseCertificate(const reflib_test::CTestCertificate& certificate)
 
 bool Serves(std::uint16_t port, const reflib_test::CTestCertificate& certificate)
 {
-    return reflib_test::HttpsRequest(port, certificate.certificatePem, "GET", "/status").status == 200;
+    return reflib_test::HttpsRequest(port, certificate.certificatePem, "GET", "/status", "", &kAdmin)
+               .status == 200;
 }
 
 class HttpsHost : public ::testing::Test
@@ -150,7 +155,7 @@ TEST_F(HttpsHost, ServesTheConfiguredCertificateAndAReplacedOneAfterTheGlobalCha
     ASSERT_TRUE(Streams(50)) << host->Output();
     ASSERT_TRUE(WaitUntil([&] { return Serves(httpsOnly, first) && Serves(https, first); }, 10s))
         << host->Output();
-    EXPECT_EQ(reflib_test::HttpRequest(http, "GET", "/status").status, 200);
+    EXPECT_EQ(reflib_test::HttpRequest(http, "GET", "/status", "", &kAdmin).status, 200);
     EXPECT_FALSE(host->OutputContains("Failed to start Webserver")) << host->Output();
 
     // The change restarts every instance; their servers read the new certificate when they start again.
@@ -176,7 +181,8 @@ TEST_F(HttpsHost, AnUnusableCertificateIsReportedAndEverythingElseGoesOn)
     ASSERT_TRUE(host->WaitForOutput("Failed to start Webserver for Desk", 10s)) << host->Output();
     EXPECT_TRUE(host->OutputContains("cannot serve HTTPS on port " + std::to_string(https)))
         << host->Output();
-    EXPECT_EQ(reflib_test::HttpRequest(http, "GET", "/status").status, 200);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return reflib_test::HttpRequest(http, "GET", "/status", "", &kAdmin).status == 200; }, 10s));
     EXPECT_FALSE(reflib_test::HttpRequest(https, "GET", "/status").connected);
     EXPECT_TRUE(Streams(100)) << host->Output();
 }
