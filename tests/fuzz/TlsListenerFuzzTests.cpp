@@ -161,7 +161,10 @@ TEST_P(TlsListenerFuzz, BrokenConnectionsAreClosedAndTheServerAnswersAfterwards)
             continue;
         }
         }
-        const CExchange exchange = Send(io, https, bytes, random() % 2 == 0);
+        // A damaged handshake may still be a valid one that waits for our next flight: it gets the end
+        // of our side, the others sometimes do.
+        const bool finish = kind == 1 || random() % 2 == 0;
+        const CExchange exchange = Send(io, https, bytes, finish);
         EXPECT_TRUE(exchange.closedByServer) << where << " kind " << kind << ": " << fuzz::Visible(bytes);
         EXPECT_EQ(std::string::npos, exchange.answer.find("HTTP/1.")) << where << ": answered in plain text";
     }
