@@ -164,19 +164,15 @@ VelmarHandle StartServer(const char* address, std::uint32_t httpPort, std::uint3
                     "Web server not started: invalid process or ports " << httpPort << "/" << httpsPort);
         return -1;
     }
-    if (httpsPort != 0)
-    {
-        VELMAR_RLOG(Severity::Warn, "HTTPS port " << httpsPort << " is not served: this build has no TLS");
-    }
     try
     {
-        auto server = std::make_shared<CWebServer>(address, httpPort, found, process);
+        auto server = std::make_shared<CWebServer>(address, httpPort, httpsPort, found, process);
         return State().servers.Add(std::move(server));
     }
     catch (const std::system_error& error)
     {
-        VELMAR_RLOG(Severity::Error,
-                    "Web server cannot listen on " << address << ":" << httpPort << ": " << error.what());
+        VELMAR_RLOG(Severity::Error, "Web server cannot listen on " << address << " ports " << httpPort << "/"
+                                                                    << httpsPort << ": " << error.what());
         return -1;
     }
 }

@@ -189,16 +189,18 @@ bool IsLocalHost(std::string_view hostHeader, const std::vector<std::string>& co
                        { return !name.empty() && LowerText(name) == parsed->host; });
 }
 
-bool IsSameOrigin(std::string_view origin, std::string_view hostHeader)
+bool IsSameOrigin(std::string_view origin, std::string_view hostHeader, bool secure)
 {
-    constexpr std::string_view kScheme = "http://";
-    if (origin.size() <= kScheme.size() || LowerText(origin.substr(0, kScheme.size())) != kScheme)
+    const std::string_view scheme = secure ? "https://" : "http://";
+    const std::uint16_t defaultPort = secure ? 443 : 80;
+    if (origin.size() <= scheme.size() || LowerText(origin.substr(0, scheme.size())) != scheme)
     {
         return false;
     }
-    const auto from = ParseHostPort(origin.substr(kScheme.size()));
+    const auto from = ParseHostPort(origin.substr(scheme.size()));
     const auto to = ParseHostPort(hostHeader);
-    return from && to && from->host == to->host && from->port.value_or(80) == to->port.value_or(80);
+    return from && to && from->host == to->host &&
+           from->port.value_or(defaultPort) == to->port.value_or(defaultPort);
 }
 
 bool IsJsonContentType(std::string_view contentType)

@@ -30,9 +30,9 @@ std::optional<CHostPort> ParseHostPort(std::string_view text);
 // (compared without regard to case), with or without a port.
 bool IsLocalHost(std::string_view hostHeader, const std::vector<std::string>& computerNames);
 
-// An Origin header that names the scheme "http" and the same host and port (80 when absent) as the
-// Host header.
-bool IsSameOrigin(std::string_view origin, std::string_view hostHeader);
+// An Origin header that names the listener's scheme ("http", or "https" when `secure`) and the same
+// host and port (80, or 443 when `secure`, when absent) as the Host header.
+bool IsSameOrigin(std::string_view origin, std::string_view hostHeader, bool secure = false);
 
 // "application/json", with or without parameters (such as a charset).
 bool IsJsonContentType(std::string_view contentType);

@@ -6,21 +6,25 @@
 #include "reflib/LibraryVersion.h"
 #include "reflib/Process.h"
 #include "reflib/RequestStatus.h"
+#include "reflib/TlsContext.h"
 #include "reflib/WebGuard.h"
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace velmar::reflib
@@ -35,10 +39,14 @@ using tcp = asio::ip::tcp;
 constexpr int kIoThreads = 2;
 constexpr std::uint64_t kMaxRequestBody = 64 * 1024;
 constexpr auto kIdleTimeout = std::chrono::seconds(30);
+// A TLS connection that does not finish its handshake or its closing in this time is dropped.
+constexpr auto kTlsTimeout = std::chrono::seconds(10);
 constexpr const char* kRealm = "Basic realm=\"ORVANE.CL\", charset=\"UTF-8\"";
 
 using Request = http::request<http::string_body>;
 using Response = http::response<http::string_body>;
+using PlainStream = beast::tcp_stream;
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 
 std::string EscapeHtml(const std::string& text)
 {
@@ -140,17 +148,18 @@ bool ParseBasic(beast::string_view header, std::string& user, std::string& passw
 class CWebServer::CImpl
 {
 public:
-    class CSession;
+    class CSessionBase;
+    template <class Stream> class CSession;
 
-    CImpl(const std::string& bindAddress, std::uint32_t httpPort, std::weak_ptr<CProcess> process,
-          VelmarHandle processHandle);
+    CImpl(const std::string& bindAddress, std::uint32_t httpPort, std::uint32_t httpsPort,
+          std::weak_ptr<CProcess> process, VelmarHandle processHandle);
     ~CImpl() { Stop(1000); }
 
     void Stop(std::int32_t timeoutMs);
     void Handle(const Request& request, Response& response, const std::string& address,
-                const std::string& peer);
-    void Accept();
-    void OnAccept(beast::error_code error, tcp::socket socket);
+                const std::string& peer, bool secure);
+    void Accept(tcp::acceptor& acceptor, bool secure);
+    void OnAccept(bool secure, beast::error_code error, tcp::socket socket);
     void RunThread();
     std::string Health() const
     {
@@ -160,17 +169,20 @@ public:
 
     asio::io_context m_io{kIoThreads};
     tcp::acceptor m_acceptor;
+    tcp::acceptor m_tlsAcceptor;
+    std::unique_ptr<asio::ssl::context> m_tlsContext;
     const std::weak_ptr<CProcess> m_process;
     const VelmarHandle m_processHandle;
     std::uint16_t m_port = 0;
-    std::atomic<bool> m_listening{false};
+    std::uint16_t m_tlsPort = 0;
+    std::atomic<std::int32_t> m_listening{0}; // the bits of Status()
     const std::vector<std::string> m_computerNames = LocalComputerNames();
     CLoginThrottle m_throttle;
 
     std::mutex m_stopMutex;
     std::mutex m_sessionsMutex;
     bool m_stopped = false; // under m_sessionsMutex
-    std::vector<std::weak_ptr<CSession>> m_sessions;
+    std::vector<std::weak_ptr<CSessionBase>> m_sessions;
 
     mutable std::mutex m_healthMutex;
     std::string m_health;
@@ -181,53 +193,121 @@ public:
     std::vector<std::thread> m_threads;
 };
 
-class CWebServer::CImpl::CSession : public std::enable_shared_from_this<CSession>
+class CWebServer::CImpl::CSessionBase
 {
 public:
-    CSession(tcp::socket&& socket, CImpl& server) : m_stream(std::move(socket)), m_server(server)
+    virtual ~CSessionBase() = default;
+    // Ends the connection at once (the server stops).
+    virtual void Close() = 0;
+};
+
+// One connection, over plain TCP or TLS: (handshake,) then requests and answers until either side ends.
+template <class Stream>
+class CWebServer::CImpl::CSession : public CSessionBase, public std::enable_shared_from_this<CSession<Stream>>
+{
+public:
+    static constexpr bool kSecure = std::is_same_v<Stream, TlsStream>;
+
+    template <class... Context>
+    CSession(tcp::socket&& socket, CImpl& server, Context&... context)
+        : m_stream(std::move(socket), context...), m_server(server)
     {
         beast::error_code error;
-        const auto remote = m_stream.socket().remote_endpoint(error);
+        const auto remote = Socket().remote_endpoint(error);
         m_address = error ? std::string("?") : remote.address().to_string();
         m_peer = error ? m_address : m_address + ":" + std::to_string(remote.port());
     }
 
     void Start()
     {
-        asio::dispatch(m_stream.get_executor(), [self = shared_from_this()] { self->Read(); });
+        asio::dispatch(m_stream.get_executor(),
+                       [self = this->shared_from_this()]
+                       {
+                           if constexpr (kSecure)
+                           {
+                               self->Handshake();
+                           }
+                           else
+                           {
+                               self->Read();
+                           }
+                       });
     }
 
-    void Close()
+    void Close() override
     {
         asio::post(m_stream.get_executor(),
-                   [self = shared_from_this()]
+                   [self = this->shared_from_this()]
                    {
                        beast::error_code ignored;
-                       self->m_stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
-                       self->m_stream.socket().close(ignored);
+                       self->Socket().shutdown(tcp::socket::shutdown_both, ignored);
+                       self->Socket().close(ignored);
                    });
     }
 
 private:
+    tcp::socket& Socket() { return beast::get_lowest_layer(m_stream).socket(); }
+
+    void Handshake()
+    {
+        beast::get_lowest_layer(m_stream).expires_after(kTlsTimeout);
+        m_stream.async_handshake(asio::ssl::stream_base::server,
+                                 [self = this->shared_from_this()](beast::error_code error)
+                                 {
+                                     if (error)
+                                     {
+                                         VELMAR_RLOG(Severity::Verb, "TLS handshake with "
+                                                                         << self->m_peer
+                                                                         << " failed: " << error.message());
+                                         beast::error_code ignored;
+                                         self->Socket().close(ignored);
+                                         return;
+                                     }
+                                     self->Read();
+                                 });
+    }
+
     void Read()
     {
         m_parser.emplace();
         m_parser->body_limit(kMaxRequestBody);
-        m_stream.expires_after(kIdleTimeout);
+        beast::get_lowest_layer(m_stream).expires_after(kIdleTimeout);
         http::async_read(m_stream, m_buffer, *m_parser,
-                         beast::bind_front_handler(&CSession::OnRead, shared_from_this()));
+                         beast::bind_front_handler(&CSession::OnRead, this->shared_from_this()));
+    }
+
+    // The orderly end of a connection: TLS says so first (close_notify), then the sending side closes.
+    void Finish()
+    {
+        if constexpr (kSecure)
+        {
+            beast::get_lowest_layer(m_stream).expires_after(kTlsTimeout);
+            m_stream.async_shutdown(
+                [self = this->shared_from_this()](beast::error_code)
+                {
+                    beast::error_code ignored;
+                    self->Socket().shutdown(tcp::socket::shutdown_send, ignored);
+                    self->Socket().close(ignored);
+                });
+        }
+        else
+        {
+            beast::error_code ignored;
+            Socket().shutdown(tcp::socket::shutdown_send, ignored);
+        }
     }
 
     void OnRead(beast::error_code error, std::size_t)
     {
         if (error)
         {
-            beast::error_code ignored;
             if (error == http::error::end_of_stream)
             {
-                m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+                Finish();
+                return;
             }
-            m_stream.socket().close(ignored);
+            beast::error_code ignored;
+            Socket().close(ignored);
             return;
         }
         const Request request = m_parser->release();
@@ -236,7 +316,7 @@ private:
         m_response->set(http::field::server, "velmar reference library");
         try
         {
-            m_server.Handle(request, *m_response, m_address, m_peer);
+            m_server.Handle(request, *m_response, m_address, m_peer, kSecure);
         }
         catch (const std::exception& failure)
         {
@@ -249,27 +329,27 @@ private:
         m_response->prepare_payload();
         http::async_write(
             m_stream, *m_response,
-            beast::bind_front_handler(&CSession::OnWrite, shared_from_this(), request.keep_alive()));
+            beast::bind_front_handler(&CSession::OnWrite, this->shared_from_this(), request.keep_alive()));
     }
 
     void OnWrite(bool keepAlive, beast::error_code error, std::size_t)
     {
-        beast::error_code ignored;
         if (error)
         {
-            m_stream.socket().close(ignored);
+            beast::error_code ignored;
+            Socket().close(ignored);
             return;
         }
         m_response.reset();
         if (!keepAlive)
         {
-            m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+            Finish();
             return;
         }
         Read();
     }
 
-    beast::tcp_stream m_stream;
+    Stream m_stream;
     CImpl& m_server;
     std::string m_address;
     std::string m_peer;
@@ -278,38 +358,76 @@ private:
     std::shared_ptr<Response> m_response;
 };
 
-CWebServer::CImpl::CImpl(const std::string& bindAddress, std::uint32_t httpPort,
-                         std::weak_ptr<CProcess> process, VelmarHandle processHandle)
-    : m_acceptor(asio::make_strand(m_io)), m_process(std::move(process)), m_processHandle(processHandle)
+namespace
 {
-    if (httpPort > 65535)
+// Opens, binds and listens: another program cannot bind the same port beside us.
+std::uint16_t Listen(tcp::acceptor& acceptor, const tcp::endpoint& endpoint)
+{
+    acceptor.open(endpoint.protocol());
+#if defined(_WIN32)
+    // Without this another program could bind the same port beside us (and steal our connections).
+    BOOL exclusive = TRUE;
+    ::setsockopt(acceptor.native_handle(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                 reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+#endif
+    acceptor.bind(endpoint);
+    acceptor.listen(asio::socket_base::max_listen_connections);
+    return acceptor.local_endpoint().port();
+}
+} // namespace
+
+CWebServer::CImpl::CImpl(const std::string& bindAddress, std::uint32_t httpPort, std::uint32_t httpsPort,
+                         std::weak_ptr<CProcess> process, VelmarHandle processHandle)
+    : m_acceptor(asio::make_strand(m_io)), m_tlsAcceptor(asio::make_strand(m_io)),
+      m_process(std::move(process)), m_processHandle(processHandle)
+{
+    if (httpPort > 65535 || httpsPort > 65535)
     {
         throw std::invalid_argument("port out of range");
     }
     const auto address = asio::ip::make_address(bindAddress);
-    if (httpPort == 0)
+    if (httpsPort != 0)
+    {
+        // Without a usable certificate there is no HTTPS listener; HTTP goes on.
+        try
+        {
+            m_tlsContext = MakeServerTlsContext();
+        }
+        catch (const std::exception& failure)
+        {
+            VELMAR_RLOG(Severity::Error,
+                        "Web server cannot serve HTTPS on port " << httpsPort << ": " << failure.what());
+        }
+    }
+    if (httpPort != 0)
+    {
+        m_port = Listen(m_acceptor, tcp::endpoint(address, static_cast<std::uint16_t>(httpPort)));
+    }
+    if (m_tlsContext)
+    {
+        m_tlsPort = Listen(m_tlsAcceptor, tcp::endpoint(address, static_cast<std::uint16_t>(httpsPort)));
+    }
+    if (m_port == 0 && m_tlsPort == 0)
     {
         return;
     }
-    const tcp::endpoint endpoint(address, static_cast<std::uint16_t>(httpPort));
-    m_acceptor.open(endpoint.protocol());
-#if defined(_WIN32)
-    // Without this another program could bind the same port beside us (and steal our connections).
-    BOOL exclusive = TRUE;
-    ::setsockopt(m_acceptor.native_handle(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
-                 reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-#endif
-    m_acceptor.bind(endpoint);
-    m_acceptor.listen(asio::socket_base::max_listen_connections);
-    m_port = m_acceptor.local_endpoint().port();
-    m_listening = true;
-    Accept();
+    if (m_port != 0)
+    {
+        Accept(m_acceptor, false);
+        VELMAR_RLOG(Severity::Info, "Web server listening on " << bindAddress << ":" << m_port);
+    }
+    if (m_tlsPort != 0)
+    {
+        Accept(m_tlsAcceptor, true);
+        VELMAR_RLOG(Severity::Info,
+                    "Web server listening on " << bindAddress << ":" << m_tlsPort << " (HTTPS)");
+    }
+    m_listening = (m_port != 0 ? 1 : 0) | (m_tlsPort != 0 ? 2 : 0);
     m_runningThreads = kIoThreads;
     for (int i = 0; i < kIoThreads; ++i)
     {
         m_threads.emplace_back([this] { RunThread(); });
     }
-    VELMAR_RLOG(Severity::Info, "Web server listening on " << bindAddress << ":" << m_port);
 }
 
 void CWebServer::CImpl::RunThread()
@@ -333,14 +451,15 @@ void CWebServer::CImpl::RunThread()
     m_exitWake.notify_all();
 }
 
-void CWebServer::CImpl::Accept()
+void CWebServer::CImpl::Accept(tcp::acceptor& acceptor, bool secure)
 {
-    m_acceptor.async_accept(asio::make_strand(m_io), beast::bind_front_handler(&CImpl::OnAccept, this));
+    acceptor.async_accept(asio::make_strand(m_io), beast::bind_front_handler(&CImpl::OnAccept, this, secure));
 }
 
-void CWebServer::CImpl::OnAccept(beast::error_code error, tcp::socket socket)
+void CWebServer::CImpl::OnAccept(bool secure, beast::error_code error, tcp::socket socket)
 {
-    if (!m_acceptor.is_open())
+    tcp::acceptor& acceptor = secure ? m_tlsAcceptor : m_acceptor;
+    if (!acceptor.is_open())
     {
         return;
     }
@@ -350,17 +469,30 @@ void CWebServer::CImpl::OnAccept(beast::error_code error, tcp::socket socket)
     }
     else
     {
-        auto session = std::make_shared<CSession>(std::move(socket), *this);
+        std::shared_ptr<CSessionBase> session;
+        std::function<void()> start;
+        if (secure)
+        {
+            auto tls = std::make_shared<CSession<TlsStream>>(std::move(socket), *this, *m_tlsContext);
+            start = [tls] { tls->Start(); };
+            session = std::move(tls);
+        }
+        else
+        {
+            auto plain = std::make_shared<CSession<PlainStream>>(std::move(socket), *this);
+            start = [plain] { plain->Start(); };
+            session = std::move(plain);
+        }
         std::lock_guard lock(m_sessionsMutex);
         if (m_stopped)
         {
             return;
         }
-        std::erase_if(m_sessions, [](const std::weak_ptr<CSession>& entry) { return entry.expired(); });
+        std::erase_if(m_sessions, [](const std::weak_ptr<CSessionBase>& entry) { return entry.expired(); });
         m_sessions.push_back(session);
-        session->Start();
+        start();
     }
-    Accept();
+    Accept(acceptor, secure);
 }
 
 void CWebServer::CImpl::Stop(std::int32_t timeoutMs)
@@ -373,7 +505,7 @@ void CWebServer::CImpl::Stop(std::int32_t timeoutMs)
             return;
         }
         m_stopped = true;
-        m_listening = false;
+        m_listening = 0;
         for (const auto& entry : m_sessions)
         {
             if (const auto session = entry.lock())
@@ -383,12 +515,15 @@ void CWebServer::CImpl::Stop(std::int32_t timeoutMs)
         }
         m_sessions.clear();
     }
-    asio::post(m_acceptor.get_executor(),
-               [this]
-               {
-                   beast::error_code ignored;
-                   m_acceptor.close(ignored);
-               });
+    for (tcp::acceptor* acceptor : {&m_acceptor, &m_tlsAcceptor})
+    {
+        asio::post(acceptor->get_executor(),
+                   [acceptor]
+                   {
+                       beast::error_code ignored;
+                       acceptor->close(ignored);
+                   });
+    }
     {
         std::unique_lock lock(m_exitMutex);
         m_exitWake.wait_for(lock, std::chrono::milliseconds(timeoutMs > 0 ? timeoutMs : 0),
@@ -406,10 +541,14 @@ void CWebServer::CImpl::Stop(std::int32_t timeoutMs)
     {
         VELMAR_RLOG(Severity::Info, "Web server on port " << m_port << " stopped");
     }
+    if (m_tlsPort != 0)
+    {
+        VELMAR_RLOG(Severity::Info, "Web server on port " << m_tlsPort << " (HTTPS) stopped");
+    }
 }
 
 void CWebServer::CImpl::Handle(const Request& request, Response& response, const std::string& address,
-                               const std::string& peer)
+                               const std::string& peer, bool secure)
 {
     const auto answer = [&](http::status status, const char* type, std::string body)
     {
@@ -424,12 +563,13 @@ void CWebServer::CImpl::Handle(const Request& request, Response& response, const
         response.set(http::field::www_authenticate, kRealm);
     };
     const std::string target(request.target());
-    VELMAR_RLOG(Severity::Verb, "HTTP " << request.method_string() << " " << target << " from " << peer);
+    VELMAR_RLOG(Severity::Verb, (secure ? "HTTPS " : "HTTP ")
+                                    << request.method_string() << " " << target << " from " << peer);
 
     // A page of another site may send requests here, but not as this server's own page.
     const auto host = View(request[http::field::host]);
     const auto origin = request.find(http::field::origin);
-    if (origin != request.end() && !IsSameOrigin(View(origin->value()), host))
+    if (origin != request.end() && !IsSameOrigin(View(origin->value()), host, secure))
     {
         answer(http::status::forbidden, "text/plain", "cross-origin request refused\n");
         return;
@@ -542,9 +682,9 @@ void CWebServer::CImpl::Handle(const Request& request, Response& response, const
     answer(http::status::not_found, "text/plain", "not found\n");
 }
 
-CWebServer::CWebServer(const std::string& bindAddress, std::uint32_t httpPort,
+CWebServer::CWebServer(const std::string& bindAddress, std::uint32_t httpPort, std::uint32_t httpsPort,
                        std::weak_ptr<CProcess> process, VelmarHandle processHandle)
-    : m_impl(std::make_unique<CImpl>(bindAddress, httpPort, std::move(process), processHandle))
+    : m_impl(std::make_unique<CImpl>(bindAddress, httpPort, httpsPort, std::move(process), processHandle))
 {
 }
 
@@ -557,7 +697,7 @@ void CWebServer::Stop(std::int32_t timeoutMs)
 
 std::int32_t CWebServer::Status() const
 {
-    return m_impl->m_listening.load() ? 1 : 0;
+    return m_impl->m_listening.load();
 }
 
 VelmarHandle CWebServer::ProcessHandle() const

@@ -7,7 +7,8 @@
 // Every request needs the account's HTTP Basic credentials unless unlogged access was granted, which
 // with an account lets callers only read (AuthStore.h); otherwise the answer is 401. Requests of other
 // sites (Origin 403, Host 421, a body that is not JSON 415) and password guessing (429) are refused as
-// WebGuard.h describes. No TLS is built: an HTTPS port is accepted but not served.
+// WebGuard.h describes. HTTPS serves the same on its own port with the configured certificate
+// (TlsContext.h), with the scheme https in the Origin check.
 #include "library/ProcessingLibraryApi.h"
 
 #include <cstdint>
@@ -21,11 +22,12 @@ class CProcess;
 class CWebServer
 {
 public:
-    // Listens on bindAddress:httpPort (no listener when httpPort is 0). Throws std::system_error when
-    // the address is invalid or the port cannot be bound (in use), std::invalid_argument for a port
-    // above 65535.
-    CWebServer(const std::string& bindAddress, std::uint32_t httpPort, std::weak_ptr<CProcess> process,
-               VelmarHandle processHandle);
+    // Listens on bindAddress:httpPort and, over TLS, on bindAddress:httpsPort (no listener for a port
+    // of 0). The certificate is read now; without a usable one there is no HTTPS listener (logged as
+    // an error) and HTTP goes on. Throws std::system_error when the address is invalid or a port cannot
+    // be bound (in use), std::invalid_argument for a port above 65535.
+    CWebServer(const std::string& bindAddress, std::uint32_t httpPort, std::uint32_t httpsPort,
+               std::weak_ptr<CProcess> process, VelmarHandle processHandle);
     // Stop(1000).
     ~CWebServer();
     CWebServer(const CWebServer&) = delete;
@@ -34,7 +36,7 @@ public:
     // Closes the listener and all connections, waits up to timeoutMs for the requests in progress,
     // then abandons them and joins the threads. Idempotent.
     void Stop(std::int32_t timeoutMs);
-    // Bit 0: the HTTP listener runs. Bit 1 (HTTPS) is never set.
+    // Bit 0: the HTTP listener runs. Bit 1: the HTTPS listener runs.
     std::int32_t Status() const;
     VelmarHandle ProcessHandle() const;
     std::uint16_t Port() const;

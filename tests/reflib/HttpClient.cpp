@@ -45,8 +45,7 @@ CHttpResult HttpRequest(std::uint16_t port, const std::string& method, const std
     request.set(http::field::host, "127.0.0.1");
     if (credentials != nullptr)
     {
-        request.set(http::field::authorization,
-                    "Basic " + Base64(credentials->user + ":" + credentials->password));
+        request.set(http::field::authorization, BasicAuthorization(*credentials));
     }
     if (!body.empty())
     {
@@ -106,6 +105,11 @@ CHttpResult HttpRequest(std::uint16_t port, const std::string& method, const std
     stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
     stream.socket().close(ignored);
     return result;
+}
+
+std::string BasicAuthorization(const CCredentials& credentials)
+{
+    return "Basic " + Base64(credentials.user + ":" + credentials.password);
 }
 
 std::uint16_t FreePort()

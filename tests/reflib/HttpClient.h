@@ -29,6 +29,8 @@ using CHeaders = std::vector<std::pair<std::string, std::string>>;
 CHttpResult HttpRequest(std::uint16_t port, const std::string& method, const std::string& target,
                         const std::string& body = "", const CCredentials* credentials = nullptr,
                         const CHeaders& headers = {});
+// The value of an Authorization header with the credentials (HTTP Basic).
+std::string BasicAuthorization(const CCredentials& credentials);
 // A port that was free a moment ago.
 std::uint16_t FreePort();
 } // namespace reflib_test

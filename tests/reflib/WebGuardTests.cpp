@@ -26,7 +26,7 @@ TEST(WebGuard, HostNamesThisComputerOnlyAsAnAddressLocalhostOrItsOwnName)
     EXPECT_FALSE(IsLocalHost("anything", {""}));
 }
 
-TEST(WebGuard, OriginMustBeThisServersHttpSchemeHostAndPort)
+TEST(WebGuard, OriginMustBeThisListenersSchemeHostAndPort)
 {
     EXPECT_TRUE(IsSameOrigin("http://127.0.0.1:8080", "127.0.0.1:8080"));
     EXPECT_TRUE(IsSameOrigin("HTTP://Desk-PC", "desk-pc:80"));
@@ -38,6 +38,11 @@ TEST(WebGuard, OriginMustBeThisServersHttpSchemeHostAndPort)
         EXPECT_FALSE(IsSameOrigin(origin, "127.0.0.1:8080")) << origin;
     }
     EXPECT_FALSE(IsSameOrigin("http://127.0.0.1:8080", ""));
+    // The TLS listener's pages come from https, 443 by default.
+    EXPECT_TRUE(IsSameOrigin("https://127.0.0.1:8443", "127.0.0.1:8443", true));
+    EXPECT_TRUE(IsSameOrigin("https://desk-pc", "Desk-PC:443", true));
+    EXPECT_FALSE(IsSameOrigin("http://127.0.0.1:8443", "127.0.0.1:8443", true));
+    EXPECT_FALSE(IsSameOrigin("https://desk-pc", "desk-pc:80", true));
 }
 
 TEST(WebGuard, OnlyJsonContentIsAccepted)

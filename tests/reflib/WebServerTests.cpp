@@ -281,7 +281,7 @@ TEST_F(ReflibWeb, PortsInUseOrInvalidAreRefused)
     EXPECT_EQ(-1, lib.Webserver(0, 70000, m_run.Handle()));
     EXPECT_EQ(-1, lib.Webserver_tcp2(FreePort(), 0, m_run.Handle(), "not an address"));
 
-    // HTTPS alone is accepted but not served: a handle whose status shows neither listener.
+    // HTTPS alone without a certificate configured: a handle whose status shows neither listener.
     const VelmarHandle httpsOnly = lib.Webserver(0, FreePort(), m_run.Handle());
     ASSERT_NE(-1, httpsOnly);
     EXPECT_EQ(0, lib.Webserver_Status(httpsOnly));
