@@ -121,6 +121,9 @@ void CProcessing::WatchGlobalParameters()
     m_config.ParametersKey().Watch(m_registryChange);
     while (WaitForAnyEvent(events) != &StopEvent())
     {
+        // Armed again before the values are read: a change made while they are read fires the next
+        // round instead of being lost.
+        m_config.ParametersKey().Watch(m_registryChange);
         if (m_config.ReloadGlobalParameters())
         {
             VLOG(velmar::LogSeverity::Info) << L"Global parameters changed, reloading all units";
@@ -131,7 +134,6 @@ void CProcessing::WatchGlobalParameters()
                 instance->RequestRestart();
             }
         }
-        m_config.ParametersKey().Watch(m_registryChange);
     }
 }
 

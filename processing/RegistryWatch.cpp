@@ -74,9 +74,19 @@ void CRegistryWatch::Watch(CInstance& instance, CEvent& registryEvent, CEvent& p
         }
         const std::wstring name = instance.m_name;
         TraceEvent(TraceEvents::GotRegistryChange, name, &watch);
+        // Armed again before the values are read: a change made while they are read fires the next
+        // round instead of being lost. A key the reload had to open again is armed after it.
+        const auto arm = [&]
+        {
+            return platform::Api().RegNotifyChangeKeyValue(
+                configuration.Key().Handle(), FALSE, CRegistry::kWatchFilter, registryEvent.Handle(), TRUE);
+        };
+        LONG armed = arm();
         const ConfigChange changes = configuration.Reload();
-        const LONG armed = platform::Api().RegNotifyChangeKeyValue(
-            configuration.Key().Handle(), FALSE, CRegistry::kWatchFilter, registryEvent.Handle(), TRUE);
+        if (armed != ERROR_SUCCESS)
+        {
+            armed = arm();
+        }
         if (armed != ERROR_SUCCESS)
         {
             throw RegistryLost{};
