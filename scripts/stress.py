@@ -18,6 +18,7 @@ import re
 import subprocess
 import sys
 import time
+import zlib
 import urllib.error
 import urllib.request
 
@@ -31,6 +32,8 @@ parser.add_argument("--endless-stall", action="store_true",
 OPTIONS = parser.parse_args(sys.argv[2:])
 BIN = os.path.join(BUILD, "bin")
 SERVICE = "VELMAR ORVANE.CL drv"
+# Storms of other build trees on this machine (other worlds, the same network) use ports of their own.
+BASE_PORT = 18200 + zlib.crc32(os.path.abspath(BUILD).encode()) % 40 * 400
 PRODUCT = r"HKLM\SOFTWARE\VELMAR\ORVANE.CL.drv"
 INSTANCES = PRODUCT + r"\instances"
 PARAMETERS = PRODUCT + r"\parameters"
@@ -221,7 +224,7 @@ class Storm:
         run("reg", "delete", PRODUCT, "/f")
 
     def configure(self, device):
-        port = 18200 + self.next_port % 400
+        port = BASE_PORT + self.next_port % 400
         self.next_port += 1
         secret = self.random.randrange(len(self.passwords))
         key = INSTANCES + "\\" + key_name(device)
@@ -301,7 +304,7 @@ class Storm:
 
     def port(self):
         device = self.pick()
-        port = 18200 + self.next_port % 400
+        port = BASE_PORT + self.next_port % 400
         self.next_port += 1
         reg_add(INSTANCES + "\\" + key_name(device), "HttpPort", "REG_DWORD", port)
         self.config[device] = (port, self.config[device][1])
