@@ -40,6 +40,7 @@ PARAMETERS = PRODUCT + r"\parameters"
 DEVICES = 4
 STEP_DEADLINE = 30      # seconds for one command of a step
 SERVICE_DEADLINE = 60   # seconds for the service to stop or to run again
+STOP_WAIT_HINT = 5      # seconds: the wait hint the service reports with STOP_PENDING
 STREAM_DEADLINE = 60    # seconds for every present device to stream again after a phase
 HANDLE_SLACK = 24       # handles above the baseline still counted as "back"
 THREAD_SLACK = 2
@@ -171,6 +172,7 @@ class Storm:
         self.present = []          # device ids the world has and the storm expects streaming
         self.removed_by_product = set()
         self.removals = 0
+        self.longest_stop = 0.0
         self.reused = 0
         self.removed_by_world = set()
         self.config = {}           # device -> (port, password index)
@@ -331,8 +333,14 @@ class Storm:
                               f"now {state}: {(done.stdout + done.stderr).strip()} ({backtraces()})")
 
         if self.random.random() < 0.5:
+            started = time.time()
             control("-K")
             wait_state(1)
+            # The stop must keep within the wait hint the service reports while it stops.
+            if time.time() - started > STOP_WAIT_HINT:
+                raise Failure(f"-K: the service took {time.time() - started:.1f} s to stop, more than its "
+                              f"wait hint of {STOP_WAIT_HINT} s")
+            self.longest_stop = max(self.longest_stop, time.time() - started)
             control("-S")
         else:
             control("-R")
@@ -503,6 +511,7 @@ class Storm:
         print()
         print(f"== {sum(self.counts.values())} steps, {faults} faults and removals survived, "
               f"{self.removals} devices removed ({self.reused} of their ids given again), "
+              f"longest stop {self.longest_stop:.1f} s, "
               f"{time.time() - started:.0f} s")
         print("   world figures since the last phase's reset: " +
               ", ".join(f"{k} {v}" for k, v in self.world_totals.items()))
