@@ -2,6 +2,7 @@
 
 #include "diagnostics/Log.h"
 #include "driver/CrtErrorText.h"
+#include "driver/LinkText.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -168,7 +169,7 @@ void CInstanceWatcher::Arrival(const wchar_t* link)
     std::wstring copy;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_listening || std::find(m_links.begin(), m_links.end(), link) != m_links.end())
+        if (!m_listening || Find(link) != m_links.end())
         {
             return;
         }
@@ -178,13 +179,19 @@ void CInstanceWatcher::Arrival(const wchar_t* link)
     OnArrival(copy.c_str());
 }
 
+std::vector<std::wstring>::iterator CInstanceWatcher::Find(const wchar_t* link)
+{
+    return std::find_if(m_links.begin(), m_links.end(),
+                        [link](const std::wstring& known) { return driver::SameLinkText(known, link); });
+}
+
 void CInstanceWatcher::Removal(const wchar_t* link)
 {
     std::lock_guard report(m_reportMutex);
     std::wstring copy;
     {
         std::lock_guard lock(m_mutex);
-        const auto found = std::find(m_links.begin(), m_links.end(), link);
+        const auto found = Find(link);
         if (found == m_links.end())
         {
             return;

@@ -45,6 +45,8 @@ private:
     void Arrival(const wchar_t* link);
     void Removal(const wchar_t* link);
     void Unregister() noexcept;
+    // The known link that names the same interface (letter case aside); m_mutex held.
+    std::vector<std::wstring>::iterator Find(const wchar_t* link);
 
     GUID m_interfaceClass{};
     HCMNOTIFICATION m_notification = nullptr;
@@ -52,7 +54,7 @@ private:
     // sees the notifications of one link in the order the list changed. Taken before m_mutex.
     std::mutex m_reportMutex;
     mutable std::mutex m_mutex;
-    std::vector<std::wstring> m_links;
+    std::vector<std::wstring> m_links; // as first reported; compared without regard to case
     // Set while registered; notifications that come in after Stop are ignored.
     bool m_listening = false;
 };

@@ -424,6 +424,8 @@ void CNotificationHub::PostInterfaceChanges(const std::vector<RegistrationPtr>& 
                                             const std::shared_ptr<std::atomic<int>>& batch)
 {
     const auto present = PresentLinks(devices);
+    // Links are followed in one form and reported in the world's notification case.
+    const auto linkCase = static_cast<LinkCase>(store::RootValue(values::kLinkCase));
     for (const auto& reg : regs)
     {
         if (reg->type != CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE || !reg->ourClass)
@@ -436,10 +438,12 @@ void CNotificationHub::PostInterfaceChanges(const std::vector<RegistrationPtr>& 
             std::vector<std::wstring> gone;
             std::set_difference(reg->knownLinks.begin(), reg->knownLinks.end(), present.begin(),
                                 present.end(), std::back_inserter(gone));
-            for (auto& link : gone)
+            for (const auto& link : gone)
             {
                 reg->knownLinks.erase(link);
-                events.push_back({CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, std::move(link), 0, batch});
+                const auto instanceId = InstanceFromLink(link);
+                events.push_back(
+                    {CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, NotifiedLink(*instanceId, linkCase), 0, batch});
             }
         }
         else
@@ -451,10 +455,10 @@ void CNotificationHub::PostInterfaceChanges(const std::vector<RegistrationPtr>& 
                 {
                     continue;
                 }
-                std::wstring link = LinkForInstance(device.instanceId);
-                if (reg->knownLinks.insert(link).second)
+                if (reg->knownLinks.insert(LinkForInstance(device.instanceId)).second)
                 {
-                    events.push_back({CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, std::move(link), 0, batch});
+                    events.push_back({CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL,
+                                      NotifiedLink(device.instanceId, linkCase), 0, batch});
                 }
             }
         }
