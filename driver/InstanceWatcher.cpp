@@ -3,6 +3,8 @@
 #include "diagnostics/Log.h"
 #include "driver/CrtErrorText.h"
 #include "driver/LinkText.h"
+#include "platform/Boundary.h"
+#include "platform/TextConversion.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -19,6 +21,7 @@ std::wstring LastErrorText()
 CInstanceWatcher::~CInstanceWatcher()
 {
     Unregister();
+    StopReporting();
     std::lock_guard lock(m_mutex);
     m_listening = false;
     m_links.clear();
@@ -30,6 +33,7 @@ bool CInstanceWatcher::Start()
         std::lock_guard lock(m_mutex);
         m_listening = true;
     }
+    StartReporting();
     CM_NOTIFY_FILTER filter{};
     filter.cbSize = sizeof(filter);
     filter.Flags = 0;
@@ -99,6 +103,7 @@ bool CInstanceWatcher::Start()
 void CInstanceWatcher::Stop()
 {
     Unregister();
+    StopReporting();
     std::lock_guard report(m_reportMutex);
     std::lock_guard lock(m_mutex);
     m_listening = false;
@@ -142,10 +147,10 @@ DWORD CALLBACK CInstanceWatcher::NotificationCallback(HCMNOTIFICATION, PVOID con
         switch (action)
         {
         case CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL:
-            watcher->Arrival(eventData->u.DeviceInterface.SymbolicLink);
+            watcher->Queue(true, eventData->u.DeviceInterface.SymbolicLink);
             break;
         case CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL:
-            watcher->Removal(eventData->u.DeviceInterface.SymbolicLink);
+            watcher->Queue(false, eventData->u.DeviceInterface.SymbolicLink);
             break;
         default:
             break;
@@ -201,4 +206,81 @@ void CInstanceWatcher::Removal(const wchar_t* link)
     }
     OnRemoving(copy.c_str());
     OnRemoved(copy.c_str());
+}
+
+void CInstanceWatcher::Queue(bool arrival, const wchar_t* link)
+{
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (!m_queueOpen)
+        {
+            return;
+        }
+        m_queue.push_back({arrival, link});
+    }
+    m_queueChanged.notify_all();
+}
+
+void CInstanceWatcher::StartReporting()
+{
+    std::lock_guard lock(m_queueMutex);
+    if (m_queueOpen)
+    {
+        return;
+    }
+    m_queueOpen = true;
+    if (!m_reporter.joinable())
+    {
+        m_reporter = std::thread([this] { ReportThread(); });
+    }
+}
+
+void CInstanceWatcher::StopReporting() noexcept
+{
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_queueOpen = false;
+        m_queue.clear();
+    }
+    m_queueChanged.notify_all();
+    // Never from the report thread itself (an owner that stops the watch from a notification).
+    if (m_reporter.joinable() && m_reporter.get_id() != std::this_thread::get_id())
+    {
+        m_reporter.join();
+    }
+}
+
+void CInstanceWatcher::Drain()
+{
+    std::unique_lock lock(m_queueMutex);
+    m_queueChanged.wait(lock, [this] { return m_queue.empty() && !m_reporting; });
+}
+
+void CInstanceWatcher::ReportThread()
+{
+    std::unique_lock lock(m_queueMutex);
+    for (;;)
+    {
+        m_queueChanged.wait(lock, [this] { return !m_queue.empty() || !m_queueOpen; });
+        if (!m_queueOpen)
+        {
+            m_reporting = false;
+            m_queueChanged.notify_all();
+            return;
+        }
+        Notice notice = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_reporting = true;
+        lock.unlock();
+        CatchAtBoundary([&] { notice.arrival ? Arrival(notice.link.c_str()) : Removal(notice.link.c_str()); },
+                        [&](const std::exception* error)
+                        {
+                            VLOG(velmar::LogSeverity::Error)
+                                << L"Device interface notification failed: "
+                                << (error != nullptr ? Utf8ToWide(error->what()) : std::wstring(L"unknown"));
+                        });
+        lock.lock();
+        m_reporting = false;
+        m_queueChanged.notify_all();
+    }
 }

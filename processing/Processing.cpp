@@ -21,7 +21,8 @@ std::atomic<bool> g_managerExists{false};
 // rather than holding the service in STOP_PENDING.
 constexpr auto kRetirementLimit = std::chrono::seconds(20);
 
-// Arrival, removing and removed come on the system's notification threads: nothing may leave them.
+// Arrival, removing and removed come on the watcher's report thread (or, at start and stop, the
+// manager's): nothing may leave them.
 template <typename Body> void Notification(const wchar_t* what, const wchar_t* link, Body&& body)
 {
     CatchAtBoundary(body,

@@ -103,6 +103,7 @@ TEST_F(InstanceWatcherTest, StartRegistersForTheClassAndReportsEveryPresentInter
 
     // Present at start and reported again: still one arrival.
     EXPECT_EQ(cm.Deliver(cm.At(0), CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkB), ERROR_SUCCESS);
+    watcher.Drain();
     EXPECT_EQ(watcher.Events().size(), 3u);
     EXPECT_TRUE(log.Lines().empty());
 }
@@ -115,16 +116,51 @@ TEST_F(InstanceWatcherTest, CallbackAddsRemovesAndIgnoresOtherActions)
     auto& registration = cm.At(0);
 
     EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, kLinkB), ERROR_SUCCESS);
+    watcher.Drain();
     EXPECT_EQ(watcher.Events().size(), 1u);
 
     EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkB), ERROR_SUCCESS);
     EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEQUERYREMOVE, kLinkA), ERROR_SUCCESS);
     EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINSTANCEREMOVED, kLinkA), ERROR_SUCCESS);
     EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, kLinkA), ERROR_SUCCESS);
+    watcher.Drain();
 
     EXPECT_EQ(watcher.Events(), (std::vector<std::wstring>{Event(L'A', kLinkA), Event(L'A', kLinkB),
                                                            Event(L'R', kLinkA), Event(L'D', kLinkA)}));
     EXPECT_EQ(watcher.Links(), (std::vector<std::wstring>{kLinkB}));
+}
+
+// A callback only hands the notification on: the owner's work (storage, registry, threads) runs on
+// the watcher's thread, and the callback returns while the owner is still busy.
+TEST_F(InstanceWatcherTest, CallbacksReturnBeforeTheOwnerIsToldOnAnotherThread)
+{
+    class CBlockedOwner : public CRecordingWatcher
+    {
+    public:
+        void OnArrival(const wchar_t* link) override
+        {
+            thread = GetCurrentThreadId();
+            WaitForSingleObject(release, 20000);
+            CRecordingWatcher::OnArrival(link);
+        }
+        ~CBlockedOwner() override
+        {
+            Stop();
+            CloseHandle(release);
+        }
+        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::atomic<DWORD> thread{0};
+    };
+    cm.SetInterfaces({});
+    CBlockedOwner watcher;
+    watcher.Start();
+    cm.Deliver(cm.At(0), CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkA);
+    // Reached only once the callback has returned; the owner is still held.
+    EXPECT_TRUE(watcher.Events().empty());
+    SetEvent(watcher.release);
+    watcher.Drain();
+    EXPECT_EQ(watcher.Events(), (std::vector<std::wstring>{Event(L'A', kLinkA)}));
+    EXPECT_NE(watcher.thread.load(), GetCurrentThreadId());
 }
 
 // The system writes the same link in one case in its list and in another in its notifications: one
@@ -140,6 +176,7 @@ TEST_F(InstanceWatcherTest, LinksThatDifferOnlyInLetterCaseAreOneInterface)
 
     cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, lowerA);
     cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, lowerA);
+    watcher.Drain();
     EXPECT_EQ(watcher.Events(),
               (std::vector<std::wstring>{Event(L'A', kLinkA), Event(L'R', kLinkA), Event(L'D', kLinkA)}));
     EXPECT_TRUE(watcher.Links().empty());
@@ -151,6 +188,7 @@ TEST_F(InstanceWatcherTest, StopReportsRemovingInOrderThenRemovedLastFirstAndOnl
     CRecordingWatcher watcher;
     ASSERT_TRUE(watcher.Start());
     cm.Deliver(cm.At(0), CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkC);
+    watcher.Drain();
 
     watcher.Stop();
     EXPECT_EQ(cm.ActiveCount(), 0u);
@@ -166,6 +204,7 @@ TEST_F(InstanceWatcherTest, StopReportsRemovingInOrderThenRemovedLastFirstAndOnl
 
     // A notification that still comes in after Stop is not taken up.
     cm.DeliverRaw(cm.At(0), CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkA);
+    watcher.Drain();
     EXPECT_EQ(watcher.Events(), expected);
 }
 
@@ -205,6 +244,7 @@ TEST_F(InstanceWatcherTest, NoInterfaceFailsButStaysRegisteredUntilStop)
 
     // A device that arrives later is still followed.
     cm.Deliver(cm.At(0), CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkA);
+    watcher.Drain();
     EXPECT_EQ(watcher.Events(), (std::vector<std::wstring>{Event(L'A', kLinkA)}));
     watcher.Stop();
     EXPECT_EQ(cm.ActiveCount(), 0u);
@@ -275,6 +315,7 @@ TEST_F(InstanceWatcherTest, ARemovalWaitsForTheArrivalOfTheSameLinkToBeReported)
     SetEvent(watcher.release);
     arrival.join();
     removal.join();
+    watcher.Drain();
     EXPECT_EQ(watcher.History()[kLinkB], L"ARD");
 }
 
