@@ -1,7 +1,6 @@
 #include "driver/InstanceWatcher.h"
 
 #include "diagnostics/Log.h"
-#include "driver/CrtErrorText.h"
 #include "driver/LinkText.h"
 #include "platform/Boundary.h"
 #include "platform/TextConversion.h"
@@ -12,10 +11,8 @@
 
 namespace
 {
-std::wstring LastErrorText()
-{
-    return driver::CrtErrorText(static_cast<int>(GetLastError()));
-}
+// How often the size and the list are asked while interfaces keep arriving in between.
+constexpr int kListAttempts = 16;
 } // namespace
 
 CInstanceWatcher::~CInstanceWatcher()
@@ -52,38 +49,47 @@ bool CInstanceWatcher::Start()
         return false;
     }
 
-    ULONG length = 0;
-    if (driver::Devices().CM_Get_Device_Interface_List_SizeW(
-            &length, &m_interfaceClass, nullptr, CM_GET_DEVICE_INTERFACE_LIST_PRESENT) != CR_SUCCESS)
-    {
-        VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size failed: " << LastErrorText();
-        Stop();
-        return false;
-    }
-    // An empty list is reported with length 1 (its terminating NUL alone); 0 is taken the same way.
-    if (length <= 1)
-    {
-        VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size : None found";
-        return false;
-    }
-
+    // An interface may arrive between the size query and the list: the list call then reports
+    // CR_BUFFER_SMALL and both are asked again.
     std::vector<wchar_t> buffer;
-    try
+    for (int attempt = 1;; ++attempt)
     {
-        buffer.resize(length, L'\0');
-    }
-    catch (const std::bad_alloc&)
-    {
-        VLOG(velmar::LogSeverity::Error) << L"Memory allocation failed: " << LastErrorText();
-        return false;
-    }
-
-    if (driver::Devices().CM_Get_Device_Interface_ListW(&m_interfaceClass, nullptr, buffer.data(), length,
-                                                        CM_GET_DEVICE_INTERFACE_LIST_PRESENT) != CR_SUCCESS)
-    {
-        VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List failed: " << LastErrorText();
-        Stop();
-        return false;
+        ULONG length = 0;
+        const CONFIGRET sized = driver::Devices().CM_Get_Device_Interface_List_SizeW(
+            &length, &m_interfaceClass, nullptr, CM_GET_DEVICE_INTERFACE_LIST_PRESENT);
+        if (sized != CR_SUCCESS)
+        {
+            VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size failed, error " << sized;
+            Stop();
+            return false;
+        }
+        // An empty list is reported with length 1 (its terminating NUL alone); 0 is taken the same way.
+        if (length <= 1)
+        {
+            VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size : None found";
+            return false;
+        }
+        try
+        {
+            buffer.assign(length, L'\0');
+        }
+        catch (const std::bad_alloc&)
+        {
+            VLOG(velmar::LogSeverity::Error) << L"Memory allocation failed for " << length << L" characters";
+            return false;
+        }
+        const CONFIGRET listed = driver::Devices().CM_Get_Device_Interface_ListW(
+            &m_interfaceClass, nullptr, buffer.data(), length, CM_GET_DEVICE_INTERFACE_LIST_PRESENT);
+        if (listed == CR_SUCCESS)
+        {
+            break;
+        }
+        if (listed != CR_BUFFER_SMALL || attempt == kListAttempts)
+        {
+            VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List failed, error " << listed;
+            Stop();
+            return false;
+        }
     }
 
     // A list ends with an empty string; the walk also stops at the end of the buffer, so a list that

@@ -220,14 +220,15 @@ TEST_F(InstanceWatcherTest, RegistrationFailureIsLoggedInDecimal)
     EXPECT_TRUE(watcher.Events().empty());
 }
 
-TEST_F(InstanceWatcherTest, SizeFailureLogsTheRuntimeTextAndUnregisters)
+// Configuration-manager calls report their own result; the thread's last error is not theirs.
+TEST_F(InstanceWatcherTest, SizeFailureLogsItsResultAndUnregisters)
 {
     cm.sizeResult = CR_FAILURE;
     cm.sizeLastError = 13;
     CRecordingWatcher watcher;
     EXPECT_FALSE(watcher.Start());
     EXPECT_EQ(log.At(velmar::LogSeverity::Error),
-              (std::vector<std::wstring>{L"CM_Get_Device_Interface_List_Size failed: Permission denied"}));
+              (std::vector<std::wstring>{L"CM_Get_Device_Interface_List_Size failed, error 19"}));
     EXPECT_EQ(cm.ActiveCount(), 0u);
     EXPECT_EQ(cm.listCalls, 0);
 }
@@ -250,18 +251,31 @@ TEST_F(InstanceWatcherTest, NoInterfaceFailsButStaysRegisteredUntilStop)
     EXPECT_EQ(cm.ActiveCount(), 0u);
 }
 
-TEST_F(InstanceWatcherTest, ListFailureLogsTheRuntimeTextAndUnregisters)
+TEST_F(InstanceWatcherTest, ListFailureLogsItsResultAndUnregisters)
 {
     cm.SetInterfaces({kLinkA});
-    cm.listResult = CR_BUFFER_SMALL;
+    cm.listResult = CR_REGISTRY_ERROR;
     cm.listLastError = 2;
     CRecordingWatcher watcher;
     EXPECT_FALSE(watcher.Start());
     EXPECT_EQ(log.At(velmar::LogSeverity::Error),
-              (std::vector<std::wstring>{L"CM_Get_Device_Interface_List failed: No such file or directory"}));
+              (std::vector<std::wstring>{L"CM_Get_Device_Interface_List failed, error 29"}));
     EXPECT_EQ(cm.listLength, kLinkA.size() + 2);
     EXPECT_EQ(cm.ActiveCount(), 0u);
     EXPECT_TRUE(watcher.Events().empty());
+}
+
+// A device that arrives between the size query and the list makes the list too small for the
+// buffer: the size and the list are asked again.
+TEST_F(InstanceWatcherTest, AnInterfaceArrivingBetweenSizeAndListIsListedOnTheRetry)
+{
+    cm.SetInterfaces({kLinkA});
+    cm.afterSize = [&] { cm.SetInterfaces({kLinkA, kLinkB}); };
+    CRecordingWatcher watcher;
+    ASSERT_TRUE(watcher.Start());
+    EXPECT_EQ(watcher.Links(), (std::vector<std::wstring>{kLinkA, kLinkB}));
+    EXPECT_EQ(cm.sizeCalls, 2);
+    EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST_F(InstanceWatcherTest, DestructionWithoutStopUnregistersWithoutCallingTheOwner)
