@@ -52,7 +52,7 @@ private:
 bool SetEndpointStringProperty(const std::wstring& endpointId, const PROPERTYKEY& key, const wchar_t* value)
 {
     // Declared first, so that every interface below is released before COM is uninitialised.
-    const platform::UniqueComApartment apartment = platform::EnterComApartment(COINIT_APARTMENTTHREADED);
+    const platform::UniqueComApartment apartment = platform::EnterComApartment(COINIT_MULTITHREADED);
     if (!apartment)
     {
         return false;

@@ -76,7 +76,7 @@ TEST_F(EndpointPropertyTest, WritesTheTextToTheMatchingActiveEndpointWithoutComm
     ASSERT_EQ(ClearSpy::cleared.size(), 1u);
     EXPECT_EQ(ClearSpy::cleared[0].first, VT_LPWSTR);
     EXPECT_EQ(ClearSpy::cleared[0].second, write.storage);
-    EXPECT_EQ(world.initialiseModel, static_cast<DWORD>(COINIT_APARTMENTTHREADED));
+    EXPECT_EQ(world.initialiseModel, static_cast<DWORD>(COINIT_MULTITHREADED));
     ExpectAllReleased();
     EXPECT_TRUE(log.Lines().empty());
 }
