@@ -76,7 +76,7 @@ bool CAudioDriver_Watcher::Register()
 {
     if (!m_apartment)
     {
-        const HRESULT initialised = platform::Api().CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        const HRESULT initialised = platform::Api().CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         if (FAILED(initialised))
         {
             VLOG(velmar::LogSeverity::Warn)

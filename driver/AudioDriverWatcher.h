@@ -31,8 +31,9 @@ public:
     HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR deviceId) override;
     HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR deviceId, const PROPERTYKEY key) override;
 
-    // Initialises COM on the calling thread (once per object), creates the device enumerator and
-    // registers this object with it. A previous registration is dropped first.
+    // Initialises COM on the calling thread (once per object) in the multithreaded apartment: that
+    // thread never pumps messages, which a single-threaded apartment would need. Then creates the
+    // device enumerator and registers this object with it. A previous registration is dropped first.
     bool Register();
     // Unregisters from the enumerator held, if any, and releases it.
     void Unregister();

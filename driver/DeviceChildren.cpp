@@ -68,8 +68,7 @@ std::vector<std::wstring> GetDeviceChildren(const std::wstring& link, const GUID
     {
         const std::size_t length = ::wcsnlen(buffer + position, available - position);
         const std::wstring child(buffer + position, length);
-        const std::size_t slash = child.rfind(L'\\');
-        children.push_back(slash == std::wstring::npos ? child : child.substr(slash + 1));
+        children.push_back(child);
         VLOG(velmar::LogSeverity::Verb5) << L" + Found child " << child << L" for " << deviceId;
         position += length + 1;
     }

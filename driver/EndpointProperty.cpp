@@ -3,6 +3,7 @@
 #include "diagnostics/Log.h"
 #include "driver/ComRef.h"
 #include "driver/Devices.h"
+#include "driver/LinkText.h"
 #include "platform/SystemApi.h"
 #include "platform/SystemError.h"
 #include "platform/UniqueHandle.h"
@@ -49,10 +50,42 @@ private:
 
 } // namespace
 
-bool SetEndpointStringProperty(const std::wstring& endpointId, const PROPERTYKEY& key, const wchar_t* value)
+namespace
+{
+
+// {78C34FC8-104A-4ACA-9EA4-524D52996E57}, 256: the device instance id of the endpoint itself.
+constexpr PROPERTYKEY kDeviceInstanceIdKey{
+    {0x78c34fc8, 0x104a, 0x4aca, {0x9e, 0xa4, 0x52, 0x4d, 0x52, 0x99, 0x6e, 0x57}}, 256};
+
+// Whether the endpoint's own device instance id names the wanted device (letter case aside). Endpoint
+// ids are opaque: only this property says which device an endpoint is.
+bool IsEndpointOf(IMMDevice& endpoint, const std::wstring& deviceInstanceId)
+{
+    driver::CComRef<IPropertyStore> store;
+    if (FAILED(endpoint.OpenPropertyStore(STGM_READ, store.Put())) || !store)
+    {
+        VLOG(velmar::LogSeverity::Error) << L"OpenPropertyStore failed";
+        return false;
+    }
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    if (FAILED(store->GetValue(kDeviceInstanceIdKey, &value)))
+    {
+        return false;
+    }
+    const bool matches = value.vt == VT_LPWSTR && value.pwszVal != nullptr &&
+                         driver::SameLinkText(value.pwszVal, deviceInstanceId);
+    platform::Api().PropVariantClear(&value);
+    return matches;
+}
+
+} // namespace
+
+bool SetEndpointStringProperty(const std::wstring& deviceInstanceId, const PROPERTYKEY& key,
+                               const wchar_t* value)
 {
     // Declared first, so that every interface below is released before COM is uninitialised.
-    const platform::UniqueComApartment apartment = platform::EnterComApartment(COINIT_APARTMENTTHREADED);
+    const platform::UniqueComApartment apartment = platform::EnterComApartment(COINIT_MULTITHREADED);
     if (!apartment)
     {
         return false;
@@ -83,22 +116,17 @@ bool SetEndpointStringProperty(const std::wstring& endpointId, const PROPERTYKEY
         {
             continue;
         }
+        if (!IsEndpointOf(*endpoint.Get(), deviceInstanceId))
+        {
+            continue;
+        }
+        // Only the device's own endpoint is opened for writing.
         driver::CComRef<IPropertyStore> store;
         if (FAILED(endpoint->OpenPropertyStore(STGM_WRITE, store.Put())) || !store)
         {
             VLOG(velmar::LogSeverity::Error) << L"OpenPropertyStore failed";
-            continue;
+            return false;
         }
-        platform::UniqueCoTaskMemString id;
-        if (FAILED(endpoint->GetId(id.put())) || !id)
-        {
-            continue;
-        }
-        if (endpointId != id.get())
-        {
-            continue;
-        }
-
         CStringValue text;
         if (!text.Assign(value))
         {
@@ -110,6 +138,13 @@ bool SetEndpointStringProperty(const std::wstring& endpointId, const PROPERTYKEY
         {
             VLOG(velmar::LogSeverity::Error)
                 << L"Set PKEY_... failed: " << ToHex(static_cast<std::uint32_t>(written));
+            return false;
+        }
+        const HRESULT committed = store->Commit();
+        if (FAILED(committed))
+        {
+            VLOG(velmar::LogSeverity::Error)
+                << L"Commit of PKEY_... failed: " << ToHex(static_cast<std::uint32_t>(committed));
             return false;
         }
         return true;

@@ -9,8 +9,12 @@
 inline constexpr PROPERTYKEY kDeviceDescriptionKey{
     {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 2};
 
-// Sets the property key of the active endpoint whose id equals endpointId exactly (case-sensitive) to
-// the text value. Initialises and uninitialises COM (single-threaded apartment) around its work, so
-// it fails on a thread that already uses another apartment model. False when COM, the enumerator or
-// the endpoint list is unavailable, when no active endpoint has that id, or when the write fails.
-bool SetEndpointStringProperty(const std::wstring& endpointId, const PROPERTYKEY& key, const wchar_t* value);
+// Sets the property key of the active endpoint whose own device instance id (PKEY_Device_InstanceId)
+// is deviceInstanceId, letter case aside (a child id of the virtual device), to the text value, and
+// commits it. Endpoints are opened for reading to be matched; only the matching one is opened for
+// writing. Initialises and uninitialises COM (multithreaded apartment) around its work, so it fails
+// on a thread that already uses another apartment model. False when COM, the enumerator or the
+// endpoint list is unavailable, when no active endpoint belongs to that device, or when the write
+// fails.
+bool SetEndpointStringProperty(const std::wstring& deviceInstanceId, const PROPERTYKEY& key,
+                               const wchar_t* value);

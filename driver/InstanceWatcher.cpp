@@ -1,7 +1,9 @@
 #include "driver/InstanceWatcher.h"
 
 #include "diagnostics/Log.h"
-#include "driver/CrtErrorText.h"
+#include "driver/LinkText.h"
+#include "platform/Boundary.h"
+#include "platform/TextConversion.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -9,15 +11,14 @@
 
 namespace
 {
-std::wstring LastErrorText()
-{
-    return driver::CrtErrorText(static_cast<int>(GetLastError()));
-}
+// How often the size and the list are asked while interfaces keep arriving in between.
+constexpr int kListAttempts = 16;
 } // namespace
 
 CInstanceWatcher::~CInstanceWatcher()
 {
     Unregister();
+    StopReporting();
     std::lock_guard lock(m_mutex);
     m_listening = false;
     m_links.clear();
@@ -29,6 +30,7 @@ bool CInstanceWatcher::Start()
         std::lock_guard lock(m_mutex);
         m_listening = true;
     }
+    StartReporting();
     CM_NOTIFY_FILTER filter{};
     filter.cbSize = sizeof(filter);
     filter.Flags = 0;
@@ -47,38 +49,47 @@ bool CInstanceWatcher::Start()
         return false;
     }
 
-    ULONG length = 0;
-    if (driver::Devices().CM_Get_Device_Interface_List_SizeW(
-            &length, &m_interfaceClass, nullptr, CM_GET_DEVICE_INTERFACE_LIST_PRESENT) != CR_SUCCESS)
-    {
-        VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size failed: " << LastErrorText();
-        Stop();
-        return false;
-    }
-    // An empty list is reported with length 1 (its terminating NUL alone); 0 is taken the same way.
-    if (length <= 1)
-    {
-        VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size : None found";
-        return false;
-    }
-
+    // An interface may arrive between the size query and the list: the list call then reports
+    // CR_BUFFER_SMALL and both are asked again.
     std::vector<wchar_t> buffer;
-    try
+    for (int attempt = 1;; ++attempt)
     {
-        buffer.resize(length, L'\0');
-    }
-    catch (const std::bad_alloc&)
-    {
-        VLOG(velmar::LogSeverity::Error) << L"Memory allocation failed: " << LastErrorText();
-        return false;
-    }
-
-    if (driver::Devices().CM_Get_Device_Interface_ListW(&m_interfaceClass, nullptr, buffer.data(), length,
-                                                        CM_GET_DEVICE_INTERFACE_LIST_PRESENT) != CR_SUCCESS)
-    {
-        VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List failed: " << LastErrorText();
-        Stop();
-        return false;
+        ULONG length = 0;
+        const CONFIGRET sized = driver::Devices().CM_Get_Device_Interface_List_SizeW(
+            &length, &m_interfaceClass, nullptr, CM_GET_DEVICE_INTERFACE_LIST_PRESENT);
+        if (sized != CR_SUCCESS)
+        {
+            VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size failed, error " << sized;
+            Stop();
+            return false;
+        }
+        // An empty list is reported with length 1 (its terminating NUL alone); 0 is taken the same way.
+        if (length <= 1)
+        {
+            VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List_Size : None found";
+            return false;
+        }
+        try
+        {
+            buffer.assign(length, L'\0');
+        }
+        catch (const std::bad_alloc&)
+        {
+            VLOG(velmar::LogSeverity::Error) << L"Memory allocation failed for " << length << L" characters";
+            return false;
+        }
+        const CONFIGRET listed = driver::Devices().CM_Get_Device_Interface_ListW(
+            &m_interfaceClass, nullptr, buffer.data(), length, CM_GET_DEVICE_INTERFACE_LIST_PRESENT);
+        if (listed == CR_SUCCESS)
+        {
+            break;
+        }
+        if (listed != CR_BUFFER_SMALL || attempt == kListAttempts)
+        {
+            VLOG(velmar::LogSeverity::Error) << L"CM_Get_Device_Interface_List failed, error " << listed;
+            Stop();
+            return false;
+        }
     }
 
     // A list ends with an empty string; the walk also stops at the end of the buffer, so a list that
@@ -98,6 +109,7 @@ bool CInstanceWatcher::Start()
 void CInstanceWatcher::Stop()
 {
     Unregister();
+    StopReporting();
     std::lock_guard report(m_reportMutex);
     std::lock_guard lock(m_mutex);
     m_listening = false;
@@ -141,10 +153,10 @@ DWORD CALLBACK CInstanceWatcher::NotificationCallback(HCMNOTIFICATION, PVOID con
         switch (action)
         {
         case CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL:
-            watcher->Arrival(eventData->u.DeviceInterface.SymbolicLink);
+            watcher->Queue(true, eventData->u.DeviceInterface.SymbolicLink);
             break;
         case CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL:
-            watcher->Removal(eventData->u.DeviceInterface.SymbolicLink);
+            watcher->Queue(false, eventData->u.DeviceInterface.SymbolicLink);
             break;
         default:
             break;
@@ -168,7 +180,7 @@ void CInstanceWatcher::Arrival(const wchar_t* link)
     std::wstring copy;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_listening || std::find(m_links.begin(), m_links.end(), link) != m_links.end())
+        if (!m_listening || Find(link) != m_links.end())
         {
             return;
         }
@@ -178,13 +190,19 @@ void CInstanceWatcher::Arrival(const wchar_t* link)
     OnArrival(copy.c_str());
 }
 
+std::vector<std::wstring>::iterator CInstanceWatcher::Find(const wchar_t* link)
+{
+    return std::find_if(m_links.begin(), m_links.end(),
+                        [link](const std::wstring& known) { return driver::SameLinkText(known, link); });
+}
+
 void CInstanceWatcher::Removal(const wchar_t* link)
 {
     std::lock_guard report(m_reportMutex);
     std::wstring copy;
     {
         std::lock_guard lock(m_mutex);
-        const auto found = std::find(m_links.begin(), m_links.end(), link);
+        const auto found = Find(link);
         if (found == m_links.end())
         {
             return;
@@ -194,4 +212,81 @@ void CInstanceWatcher::Removal(const wchar_t* link)
     }
     OnRemoving(copy.c_str());
     OnRemoved(copy.c_str());
+}
+
+void CInstanceWatcher::Queue(bool arrival, const wchar_t* link)
+{
+    {
+        std::lock_guard lock(m_queueMutex);
+        if (!m_queueOpen)
+        {
+            return;
+        }
+        m_queue.push_back({arrival, link});
+    }
+    m_queueChanged.notify_all();
+}
+
+void CInstanceWatcher::StartReporting()
+{
+    std::lock_guard lock(m_queueMutex);
+    if (m_queueOpen)
+    {
+        return;
+    }
+    m_queueOpen = true;
+    if (!m_reporter.joinable())
+    {
+        m_reporter = std::thread([this] { ReportThread(); });
+    }
+}
+
+void CInstanceWatcher::StopReporting() noexcept
+{
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_queueOpen = false;
+        m_queue.clear();
+    }
+    m_queueChanged.notify_all();
+    // Never from the report thread itself (an owner that stops the watch from a notification).
+    if (m_reporter.joinable() && m_reporter.get_id() != std::this_thread::get_id())
+    {
+        m_reporter.join();
+    }
+}
+
+void CInstanceWatcher::Drain()
+{
+    std::unique_lock lock(m_queueMutex);
+    m_queueChanged.wait(lock, [this] { return m_queue.empty() && !m_reporting; });
+}
+
+void CInstanceWatcher::ReportThread()
+{
+    std::unique_lock lock(m_queueMutex);
+    for (;;)
+    {
+        m_queueChanged.wait(lock, [this] { return !m_queue.empty() || !m_queueOpen; });
+        if (!m_queueOpen)
+        {
+            m_reporting = false;
+            m_queueChanged.notify_all();
+            return;
+        }
+        Notice notice = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_reporting = true;
+        lock.unlock();
+        CatchAtBoundary([&] { notice.arrival ? Arrival(notice.link.c_str()) : Removal(notice.link.c_str()); },
+                        [&](const std::exception* error)
+                        {
+                            VLOG(velmar::LogSeverity::Error)
+                                << L"Device interface notification failed: "
+                                << (error != nullptr ? Utf8ToWide(error->what()) : std::wstring(L"unknown"));
+                        });
+        lock.lock();
+        m_reporting = false;
+        m_queueChanged.notify_all();
+    }
 }

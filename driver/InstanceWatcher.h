@@ -1,10 +1,18 @@
 #pragma once
 // Finds the control interfaces of one device-interface class at start and follows their arrival and
 // removal for the whole run, telling the owner about each one.
+//
+// The configuration manager's callbacks only queue what they were told and return: the owner hears
+// of later arrivals and removals on the watcher's own report thread, in the order they came, so its
+// work (registry, storage, threads, waiting for an instance to end) never holds up the system's
+// notification threads.
 #include "driver/Devices.h"
 
+#include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class CInstanceWatcher
@@ -38,6 +46,9 @@ public:
     // The links currently known, in order of discovery.
     std::vector<std::wstring> Links() const;
 
+    // Waits until every notification queued so far has been reported to the owner.
+    void Drain();
+
 private:
     static DWORD CALLBACK NotificationCallback(HCMNOTIFICATION notification, PVOID context,
                                                CM_NOTIFY_ACTION action, PCM_NOTIFY_EVENT_DATA eventData,
@@ -45,6 +56,14 @@ private:
     void Arrival(const wchar_t* link);
     void Removal(const wchar_t* link);
     void Unregister() noexcept;
+    // From the callback: hand the notification to the report thread.
+    void Queue(bool arrival, const wchar_t* link);
+    void ReportThread();
+    void StartReporting();
+    // Ends the report thread; notifications still queued are dropped (the watch is over).
+    void StopReporting() noexcept;
+    // The known link that names the same interface (letter case aside); m_mutex held.
+    std::vector<std::wstring>::iterator Find(const wchar_t* link);
 
     GUID m_interfaceClass{};
     HCMNOTIFICATION m_notification = nullptr;
@@ -52,7 +71,19 @@ private:
     // sees the notifications of one link in the order the list changed. Taken before m_mutex.
     std::mutex m_reportMutex;
     mutable std::mutex m_mutex;
-    std::vector<std::wstring> m_links;
+    std::vector<std::wstring> m_links; // as first reported; compared without regard to case
     // Set while registered; notifications that come in after Stop are ignored.
     bool m_listening = false;
+
+    struct Notice
+    {
+        bool arrival;
+        std::wstring link;
+    };
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueChanged;
+    std::deque<Notice> m_queue;
+    bool m_reporting = false; // a notice taken from the queue is being reported
+    bool m_queueOpen = false;
+    std::thread m_reporter;
 };

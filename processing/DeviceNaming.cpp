@@ -88,9 +88,9 @@ void NameDevice(const std::wstring& interfacePath, const CProcessingInstance& in
 {
     velmar::CInstance::CClient::Create(instance)->Send(ProcessorNameRequest(name));
 
-    for (const std::wstring& endpoint : GetDeviceChildren(interfacePath, kDriverInterfaceClass))
+    for (const std::wstring& child : GetDeviceChildren(interfacePath, kDriverInterfaceClass))
     {
-        SetEndpointStringProperty(endpoint, kDeviceDescriptionKey, name.c_str());
+        SetEndpointStringProperty(child, kDeviceDescriptionKey, name.c_str());
     }
 
     const std::wstring instanceId = InstanceIdFromPath(interfacePath);

@@ -21,7 +21,8 @@ std::atomic<bool> g_managerExists{false};
 // rather than holding the service in STOP_PENDING.
 constexpr auto kRetirementLimit = std::chrono::seconds(20);
 
-// Arrival, removing and removed come on the system's notification threads: nothing may leave them.
+// Arrival, removing and removed come on the watcher's report thread (or, at start and stop, the
+// manager's): nothing may leave them.
 template <typename Body> void Notification(const wchar_t* what, const wchar_t* link, Body&& body)
 {
     CatchAtBoundary(body,
@@ -156,10 +157,15 @@ bool CProcessing::StopDeviceWatch()
 
 void CProcessing::AddInstance(const std::wstring& path)
 {
-    const std::wstring id = InstanceIdFromPath(path);
+    std::wstring id = InstanceIdFromPath(path);
     VLOG(velmar::LogSeverity::Verb) << L"Instance added: " << id;
 
     std::lock_guard lock(m_instancesMutex);
+    if (const auto known = m_instances.find(id); known != m_instances.end())
+    {
+        // The same device in another letter case: one configuration record for both.
+        id = known->first;
+    }
     const std::shared_ptr<CConfigInstance> record = m_config.GetOrCreateInstance(id);
     if (!record)
     {
@@ -219,8 +225,9 @@ void CProcessing::RemoveInstance(const std::wstring& path)
             return;
         }
         instance = std::move(found->second);
+        const std::wstring known = found->first;
         m_instances.erase(found);
-        m_config.EraseInstance(id);
+        m_config.EraseInstance(known);
     }
     Retire({std::move(instance), id});
 }

@@ -11,6 +11,7 @@
 #include "config/Config.h"
 #include "driver/AudioDriverWatcher.h"
 #include "driver/InstanceWatcher.h"
+#include "driver/LinkText.h"
 #include "library/DynLoader.h"
 #include "platform/Event.h"
 
@@ -83,7 +84,8 @@ private:
     CWatcher m_watcher;
     driver::CComRef<CAudioDriver_Watcher> m_endpointWatcher;
     mutable std::mutex m_instancesMutex;
-    std::map<std::wstring, std::shared_ptr<CInstance>> m_instances;
+    // Keyed by instance id, letter case aside: the same device may be reported in either case.
+    std::map<std::wstring, std::shared_ptr<CInstance>, driver::CNoCaseLess> m_instances;
     CConfig m_config;
     CEvent m_registryChange;
 

@@ -43,6 +43,11 @@ bool WorldIsServing()
     return static_cast<bool>(serving);
 }
 
+LinkCase WorldLinkCase()
+{
+    return static_cast<LinkCase>(store::RootValue(values::kLinkCase));
+}
+
 std::wstring AddDevice()
 {
     const std::wstring id = store::CreateDevice(kMediaClassName, {kHardwareId}, kMediaClassText);

@@ -1,6 +1,7 @@
 #pragma once
 // Operations on the device world from any process: they work whether or not this process serves the
 // devices, routing to the serving world through the shared store where one runs elsewhere.
+#include "simulation/DeviceNames.h"
 #include "simulation/DeviceStatistics.h"
 #include "simulation/RemovalTypes.h"
 
@@ -17,6 +18,8 @@ namespace simulation
 void ResetWorld();
 // True when some process serves the device channels.
 bool WorldIsServing();
+// The letter case of links the world reports now (the serving world's option; mixed without one).
+LinkCase WorldLinkCase();
 // Creates a started device (hardware id "Root\VirtualAudioOrvane"); returns its instance id.
 std::wstring AddDevice();
 // The instance ids of the started devices, in the order they were created.

@@ -72,6 +72,35 @@ std::wstring LinkForInstance(std::wstring_view instanceId)
     return std::wstring(kLinkPrefix) + HashForm(instanceId) + L"#" + kInterfaceClassText;
 }
 
+std::wstring ListedLink(std::wstring_view instanceId, LinkCase linkCase)
+{
+    const std::wstring link = LinkForInstance(instanceId);
+    return linkCase == LinkCase::Lower ? ToLower(link) : ToUpper(link);
+}
+
+std::wstring NotifiedLink(std::wstring_view instanceId, LinkCase linkCase)
+{
+    const std::wstring link = LinkForInstance(instanceId);
+    return linkCase == LinkCase::Upper ? ToUpper(link) : ToLower(link);
+}
+
+std::optional<LinkCase> ParseLinkCase(std::wstring_view text)
+{
+    if (text == L"mixed")
+    {
+        return LinkCase::Mixed;
+    }
+    if (text == L"upper")
+    {
+        return LinkCase::Upper;
+    }
+    if (text == L"lower")
+    {
+        return LinkCase::Lower;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::wstring> InstanceFromLink(std::wstring_view link)
 {
     const std::wstring_view classSuffix = kInterfaceClassText;

@@ -21,6 +21,20 @@ std::wstring InstanceIdForIndex(std::wstring_view name, unsigned index);
 std::wstring HashForm(std::wstring_view instanceId);
 // "\\?\ROOT#MEDIA#0000#{19e108d8-...}".
 std::wstring LinkForInstance(std::wstring_view instanceId);
+// The letter case of the links the world reports. Windows promises none: the interface list and the
+// notifications may write the same link differently. Mixed (the default): the list in upper case,
+// the notifications in lower case.
+enum class LinkCase : unsigned
+{
+    Mixed = 0,
+    Upper = 1,
+    Lower = 2,
+};
+// The device's link as the interface list reports it, and as its notifications carry it.
+std::wstring ListedLink(std::wstring_view instanceId, LinkCase linkCase);
+std::wstring NotifiedLink(std::wstring_view instanceId, LinkCase linkCase);
+// "upper", "lower", "mixed"; nothing for any other text.
+std::optional<LinkCase> ParseLinkCase(std::wstring_view text);
 // The instance id (with "\") a link of our interface class names; nothing for any other text.
 std::optional<std::wstring> InstanceFromLink(std::wstring_view link);
 // For "<link>\Control" of our interface class: the link; nothing for any other path.

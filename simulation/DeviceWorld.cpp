@@ -56,6 +56,7 @@ bool CDeviceWorld::Start()
     m_serving = std::move(serving);
     // The options other processes act on.
     store::SetRootValue(values::kDeliveryOrder, static_cast<DWORD>(m_options.deliveryOrder));
+    store::SetRootValue(values::kLinkCase, static_cast<DWORD>(m_options.linkCase));
     m_statsResetSeen = store::RootValue(values::kStatsResetSeq);
     g_current = this;
     ::ResetEvent(m_stop.get());
@@ -85,6 +86,7 @@ void CDeviceWorld::Stop()
     }
     channels.clear(); // stops every channel: clients see their I/O fail
     store::SetRootValue(values::kDeliveryOrder, static_cast<DWORD>(DeliveryOrder::HandleEventsFirst));
+    store::SetRootValue(values::kLinkCase, static_cast<DWORD>(LinkCase::Mixed));
     g_current = nullptr;
     m_serving.reset();
 }

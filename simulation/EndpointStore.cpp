@@ -1,5 +1,6 @@
 #include "simulation/EndpointStore.h"
 
+#include "simulation/DeviceNames.h"
 #include "simulation/PropertyKeyText.h"
 #include "simulation/SimulatedServices.h"
 #include "simulation/WorldStore.h"
@@ -17,6 +18,10 @@ namespace simulation
 
 namespace
 {
+
+// PKEY_Device_InstanceId.
+const GUID kInstanceIdFormat = {0x78c34fc8, 0x104a, 0x4aca, {0x9e, 0xa4, 0x52, 0x4d, 0x52, 0x99, 0x6e, 0x57}};
+constexpr DWORD kInstanceIdPid = 256;
 
 const GUID kClsidMMDeviceEnumerator = {
     0xbcde0395, 0xe52f, 0x467c, {0x8e, 0x3d, 0xc4, 0x57, 0x92, 0x91, 0x69, 0x2e}};
@@ -123,6 +128,17 @@ public:
             return E_POINTER;
         }
         PropVariantInit(value);
+        if (IsEqualGUID(key.fmtid, kInstanceIdFormat) && key.pid == kInstanceIdPid)
+        {
+            // The endpoint's own device instance id, in the case of its endpoint id (lower case),
+            // while the device tree lists its parent's children in upper case.
+            const HRESULT hr = CopyString(EndpointChildId(m_id), &value->pwszVal);
+            if (SUCCEEDED(hr))
+            {
+                value->vt = VT_LPWSTR;
+            }
+            return hr;
+        }
         const auto text = store::EndpointProperty(m_id, PropertyKeyText(key.fmtid, key.pid));
         if (!text)
         {
@@ -146,17 +162,38 @@ public:
         {
             return E_INVALIDARG;
         }
-        if (!store::SetEndpointProperty(m_id, PropertyKeyText(key.fmtid, key.pid), value.pwszVal))
+        if (!store::FindEndpoint(m_id))
         {
             return E_NOTFOUND;
         }
+        // Kept in this store until Commit, as the system's endpoint store does.
+        std::lock_guard lock(m_mutex);
+        m_pending.emplace_back(PropertyKeyText(key.fmtid, key.pid), value.pwszVal);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Commit() override { return m_writable ? S_OK : STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE Commit() override
+    {
+        if (!m_writable)
+        {
+            return STG_E_ACCESSDENIED;
+        }
+        std::lock_guard lock(m_mutex);
+        for (const auto& [keyText, text] : m_pending)
+        {
+            if (!store::SetEndpointProperty(m_id, keyText, text))
+            {
+                return E_NOTFOUND;
+            }
+        }
+        m_pending.clear();
+        return S_OK;
+    }
 
 private:
     std::wstring m_id;
     bool m_writable;
+    std::mutex m_mutex;
+    std::vector<std::pair<std::wstring, std::wstring>> m_pending; // written, not yet committed
 };
 
 class CDevice final : public CComObject<IMMDevice>

@@ -427,6 +427,8 @@ void CNotificationHub::PostInterfaceChanges(const std::vector<RegistrationPtr>& 
                                             const std::shared_ptr<std::atomic<int>>& batch)
 {
     const auto present = PresentLinks(devices);
+    // Links are followed in one form and reported in the world's notification case.
+    const auto linkCase = static_cast<LinkCase>(store::RootValue(values::kLinkCase));
     for (const auto& reg : regs)
     {
         if (reg->type != CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE || !reg->ourClass)
@@ -444,7 +446,9 @@ void CNotificationHub::PostInterfaceChanges(const std::vector<RegistrationPtr>& 
                     ++it;
                     continue;
                 }
-                events.push_back({CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, it->first, 0, batch});
+                const auto instanceId = InstanceFromLink(it->first);
+                events.push_back(
+                    {CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, NotifiedLink(*instanceId, linkCase), 0, batch});
                 it = reg->knownLinks.erase(it);
             }
         }
@@ -457,10 +461,10 @@ void CNotificationHub::PostInterfaceChanges(const std::vector<RegistrationPtr>& 
                 {
                     continue;
                 }
-                std::wstring link = LinkForInstance(device.instanceId);
-                if (reg->knownLinks.emplace(link, device.record).second)
+                if (reg->knownLinks.emplace(LinkForInstance(device.instanceId), device.record).second)
                 {
-                    events.push_back({CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, std::move(link), 0, batch});
+                    events.push_back({CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL,
+                                      NotifiedLink(device.instanceId, linkCase), 0, batch});
                 }
             }
         }

@@ -4,6 +4,7 @@
 #include "simulation/NotificationHub.h"
 #include "simulation/SimulatedServices.h"
 #include "simulation/WorldStore.h"
+#include "simulation/WorldValues.h"
 
 #include "platform/Boundary.h"
 
@@ -45,6 +46,7 @@ CONFIGRET ReadInterfaceList(const GUID* interfaceClass, const wchar_t* deviceId,
     }
     if (IsEqualGUID(*interfaceClass, kInterfaceClass))
     {
+        const auto linkCase = static_cast<LinkCase>(store::RootValue(values::kLinkCase));
         for (const auto& device : devices)
         {
             if (!InterfacePresent(device.state))
@@ -55,7 +57,7 @@ CONFIGRET ReadInterfaceList(const GUID* interfaceClass, const wchar_t* deviceId,
             {
                 continue;
             }
-            list += LinkForInstance(device.instanceId);
+            list += ListedLink(device.instanceId, linkCase);
             list += L'\0';
         }
     }

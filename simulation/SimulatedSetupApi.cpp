@@ -218,8 +218,10 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO handle, PSP_DEVINFO_DATA device, 
     }
     if (SameKey(*key, kDeviceChildren) && record->state == DeviceState::Started)
     {
-        std::wstring list =
-            EndpointChildId(record->captureEndpoint) + L'\0' + EndpointChildId(record->renderEndpoint);
+        // In upper case, while the endpoints name themselves in lower case: only letter case aside
+        // do the two agree.
+        std::wstring list = ToUpper(EndpointChildId(record->captureEndpoint)) + L'\0' +
+                            ToUpper(EndpointChildId(record->renderEndpoint));
         list += L'\0';
         list += L'\0';
         return ReturnProperty(DEVPROP_TYPE_STRING_LIST, list, type, buffer, size, required);

@@ -3,6 +3,7 @@
 // notifications, which each process's notification hub follows) are kept in the shared store while
 // the world serves.
 #include "simulation/ControlChannel.h"
+#include "simulation/DeviceNames.h"
 
 #include <windows.h>
 
@@ -29,6 +30,8 @@ struct WorldOptions
     // Surprise removal: the time between the broken channel (and remove-complete) and the interface
     // removal.
     DWORD surpriseRemovalGapMs = 500;
+    // The letter case of the links in the interface list and in the notifications (every process).
+    LinkCase linkCase = LinkCase::Mixed;
 };
 
 } // namespace simulation

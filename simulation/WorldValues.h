@@ -5,6 +5,7 @@ namespace simulation::values
 
 // Root: options of the serving world, requests to it and its answers.
 inline constexpr wchar_t kDeliveryOrder[] = L"Options.DeliveryOrder";
+inline constexpr wchar_t kLinkCase[] = L"Options.LinkCase"; // LinkCase; missing: mixed
 inline constexpr wchar_t kStatsResetSeq[] = L"StatsResetSeq";
 inline constexpr wchar_t kStatsResetDone[] = L"StatsResetDone";
 

@@ -28,7 +28,8 @@ void Usage()
     std::fwprintf(
         stderr,
         L"usage: orvane-vdev start N [--frames F] [--expect E] [--order handle-first|interface-first]\n"
-        L"                         [--surprise-gap MS] [--grace MS] | add | remove ID|all [--veto] |\n"
+        L"                         [--surprise-gap MS] [--grace MS] [--link-case upper|lower|mixed] |\n"
+        L"                   add | remove ID|all [--veto] |\n"
         L"                   surprise-remove ID | expect ID E | short-read ID | fail-read ID CODE |\n"
         L"                   fail-write ID CODE | stall ID [MS] | slow ID FACTOR | list |\n"
         L"                   stats [--json] | reset-stats | stop | reset\n"
@@ -101,6 +102,16 @@ int Start(int argc, wchar_t** argv)
         else if (std::wcscmp(argv[i], L"--grace") == 0)
         {
             options.removalGraceMs = std::wcstoul(argv[i + 1], nullptr, 10);
+        }
+        else if (std::wcscmp(argv[i], L"--link-case") == 0)
+        {
+            const auto linkCase = ParseLinkCase(argv[i + 1]);
+            if (!linkCase)
+            {
+                Usage();
+                return 1;
+            }
+            options.linkCase = *linkCase;
         }
         else if (std::wcscmp(argv[i], L"--expect") == 0)
         {

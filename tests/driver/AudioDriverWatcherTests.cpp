@@ -45,7 +45,7 @@ TEST_F(AudioDriverWatcherTest, RegistersOnceInitialisedAndReRegistersWithoutInit
     {
         auto watcher = CAudioDriver_Watcher::Create();
         ASSERT_TRUE(watcher->Register());
-        EXPECT_EQ(world.initialiseModel, static_cast<DWORD>(COINIT_APARTMENTTHREADED));
+        EXPECT_EQ(world.initialiseModel, static_cast<DWORD>(COINIT_MULTITHREADED));
         EXPECT_TRUE(world.createdAsEnumerator);
         EXPECT_EQ(world.enumerator.registered, static_cast<IMMNotificationClient*>(watcher.Get()));
         EXPECT_EQ(world.enumerator.references.load(), 1);

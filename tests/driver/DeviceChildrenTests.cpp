@@ -124,14 +124,15 @@ private:
     CApiOverride<decltype(driver::DeviceApi::SetupDiDestroyDeviceInfoList)> m_destroy;
 };
 
-TEST_F(DeviceChildrenTest, ListsTheEndpointIdsOfTheDeviceBehindTheLink)
+TEST_F(DeviceChildrenTest, ListsTheChildIdsOfTheDeviceBehindTheLink)
 {
     tree.SetChildren({L"SWD\\MMDEVAPI\\{0.0.0.00000000}.{aaaa}", L"SWD\\MMDEVAPI\\{0.0.1.00000000}.{bbbb}",
                       L"NoBackslash"});
     const auto children = GetDeviceChildren(kLink, kClass);
 
-    EXPECT_EQ(children, (std::vector<std::wstring>{L"{0.0.0.00000000}.{aaaa}", L"{0.0.1.00000000}.{bbbb}",
-                                                   L"NoBackslash"}));
+    EXPECT_EQ(children,
+              (std::vector<std::wstring>{L"SWD\\MMDEVAPI\\{0.0.0.00000000}.{aaaa}",
+                                         L"SWD\\MMDEVAPI\\{0.0.1.00000000}.{bbbb}", L"NoBackslash"}));
     EXPECT_EQ(tree.askedEnumerator, L"ROOT\\MEDIA\\0002");
     EXPECT_TRUE(IsEqualGUID(tree.askedClass, kClass));
     EXPECT_EQ(tree.askedFlags, static_cast<DWORD>(DIGCF_DEVICEINTERFACE));

@@ -11,6 +11,8 @@ namespace
 
 const std::wstring kWanted = L"{0.0.0.00000000}.{3e2a1f6b-61aa-4a77-9d1f-0d3b6a4e5c21}";
 const std::wstring kOther = L"{0.0.1.00000000}.{77aa0b2c-1111-4c4c-8e8e-123456789abc}";
+// The wanted endpoint as its device's children list names it: in another letter case.
+const std::wstring kWantedChild = L"SWD\\MMDEVAPI\\{0.0.0.00000000}.{3E2A1F6B-61AA-4A77-9D1F-0D3B6A4E5C21}";
 
 struct ClearSpy
 {
@@ -55,46 +57,48 @@ private:
     CApiOverride<decltype(platform::SystemApi::PropVariantClear)> m_clear;
 };
 
-TEST_F(EndpointPropertyTest, WritesTheTextToTheMatchingActiveEndpointWithoutCommit)
+TEST_F(EndpointPropertyTest, WritesAndCommitsOnlyTheEndpointWhoseOwnInstanceIdMatches)
 {
     auto& other = world.enumerator.Add(kOther);
     auto& wanted = world.enumerator.Add(kWanted);
-    ASSERT_TRUE(SetEndpointStringProperty(kWanted, kDeviceDescriptionKey, L"Studio A"));
+    ASSERT_TRUE(SetEndpointStringProperty(kWantedChild, kDeviceDescriptionKey, L"Studio A"));
 
     EXPECT_EQ(world.enumerator.askedFlow, eAll);
     EXPECT_EQ(world.enumerator.askedStates, static_cast<DWORD>(DEVICE_STATE_ACTIVE));
-    EXPECT_EQ(wanted.openMode, static_cast<DWORD>(STGM_WRITE));
+    EXPECT_EQ(other.writableOpens, 0);
     EXPECT_TRUE(other.store.writes.empty());
+    EXPECT_EQ(wanted.writableOpens, 1);
     ASSERT_EQ(wanted.store.writes.size(), 1u);
     const PropertyWrite& write = wanted.store.writes[0];
     EXPECT_TRUE(IsEqualGUID(write.key.fmtid, kDeviceDescriptionKey.fmtid));
     EXPECT_EQ(write.key.pid, 2u);
     EXPECT_EQ(write.type, VT_LPWSTR);
     EXPECT_EQ(write.text, L"Studio A");
-    EXPECT_EQ(wanted.store.commits, 0);
-    // The value's copy was given back.
-    ASSERT_EQ(ClearSpy::cleared.size(), 1u);
-    EXPECT_EQ(ClearSpy::cleared[0].first, VT_LPWSTR);
-    EXPECT_EQ(ClearSpy::cleared[0].second, write.storage);
-    EXPECT_EQ(world.initialiseModel, static_cast<DWORD>(COINIT_APARTMENTTHREADED));
+    EXPECT_EQ(wanted.store.commits, 1);
+    // The instance ids read and the value's copy were given back.
+    ASSERT_EQ(ClearSpy::cleared.size(), 3u);
+    EXPECT_EQ(ClearSpy::cleared.back().second, write.storage);
+    EXPECT_EQ(world.initialiseModel, static_cast<DWORD>(COINIT_MULTITHREADED));
     ExpectAllReleased();
     EXPECT_TRUE(log.Lines().empty());
 }
 
-TEST_F(EndpointPropertyTest, InactiveEndpointsAndOtherLetterCaseDoNotMatchAndSayNothing)
+// Endpoint ids are opaque: an endpoint whose id looks like the child's tail but that belongs to
+// another device is not written, nor are endpoints that are not active.
+TEST_F(EndpointPropertyTest, OtherDevicesAndInactiveEndpointsDoNotMatchAndSayNothing)
 {
     auto& disabled = world.enumerator.Add(kWanted, DEVICE_STATE_DISABLED);
     auto& unplugged = world.enumerator.Add(kWanted, DEVICE_STATE_UNPLUGGED);
-    std::wstring caseVariant = kWanted;
-    caseVariant[19] = L'E'; // "{3e2a..." written "{3E2a..."
-    auto& variant = world.enumerator.Add(caseVariant);
+    auto& lookalike = world.enumerator.Add(kWanted);
+    lookalike.store.instanceId = L"SWD\\MMDEVAPI\\" + kOther;
     auto& shorter = world.enumerator.Add(kWanted.substr(0, kWanted.size() - 1));
 
-    EXPECT_FALSE(SetEndpointStringProperty(kWanted, kDeviceDescriptionKey, L"Studio A"));
-    EXPECT_TRUE(variant.store.writes.empty());
-    EXPECT_TRUE(shorter.store.writes.empty());
-    EXPECT_TRUE(disabled.store.writes.empty());
-    EXPECT_TRUE(unplugged.store.writes.empty());
+    EXPECT_FALSE(SetEndpointStringProperty(kWantedChild, kDeviceDescriptionKey, L"Studio A"));
+    for (const auto* endpoint : {&disabled, &unplugged, &lookalike, &shorter})
+    {
+        EXPECT_TRUE(endpoint->store.writes.empty());
+        EXPECT_EQ(endpoint->writableOpens, 0);
+    }
     EXPECT_TRUE(log.Lines().empty());
     ExpectAllReleased();
 }
@@ -105,35 +109,39 @@ TEST_F(EndpointPropertyTest, EndpointsThatCannotBeReadAreSkipped)
     auto& noStore = world.enumerator.Add(kWanted);
     noStore.openStoreResult = E_ACCESSDENIED;
     auto& noId = world.enumerator.Add(kWanted);
-    noId.getIdResult = E_OUTOFMEMORY;
+    noId.store.instanceId.clear();
     auto& good = world.enumerator.Add(kWanted);
     world.enumerator.failingItem = 0;
 
-    EXPECT_TRUE(SetEndpointStringProperty(kWanted, kDeviceDescriptionKey, L"Studio B"));
+    EXPECT_TRUE(SetEndpointStringProperty(kWantedChild, kDeviceDescriptionKey, L"Studio B"));
     EXPECT_EQ(log.At(velmar::LogSeverity::Error), (std::vector<std::wstring>{L"OpenPropertyStore failed"}));
     ASSERT_EQ(good.store.writes.size(), 1u);
     EXPECT_TRUE(noId.store.writes.empty());
     ExpectAllReleased();
 }
 
-TEST_F(EndpointPropertyTest, AFailedWriteIsLoggedAndItsValueStillFreed)
+TEST_F(EndpointPropertyTest, AFailedWriteOrCommitIsLoggedAndTheValueStillFreed)
 {
     auto& wanted = world.enumerator.Add(kWanted);
     wanted.store.setValueResult = E_ACCESSDENIED;
-    EXPECT_FALSE(SetEndpointStringProperty(kWanted, kDeviceDescriptionKey, L"Studio C"));
+    EXPECT_FALSE(SetEndpointStringProperty(kWantedChild, kDeviceDescriptionKey, L"Studio C"));
+    wanted.store.setValueResult = S_OK;
+    wanted.store.commitResult = E_FAIL;
+    EXPECT_FALSE(SetEndpointStringProperty(kWantedChild, kDeviceDescriptionKey, L"Studio C"));
     EXPECT_EQ(log.At(velmar::LogSeverity::Error),
-              (std::vector<std::wstring>{L"Set PKEY_... failed: 80070005"}));
-    EXPECT_EQ(ClearSpy::cleared.size(), 1u);
+              (std::vector<std::wstring>{L"Set PKEY_... failed: 80070005",
+                                         L"Commit of PKEY_... failed: 80004005"}));
+    EXPECT_EQ(ClearSpy::cleared.size(), 4u);
     ExpectAllReleased();
 }
 
 TEST_F(EndpointPropertyTest, NoValueOrNoMemoryForItFails)
 {
     world.enumerator.Add(kWanted);
-    EXPECT_FALSE(SetEndpointStringProperty(kWanted, kDeviceDescriptionKey, nullptr));
+    EXPECT_FALSE(SetEndpointStringProperty(kWantedChild, kDeviceDescriptionKey, nullptr));
     {
         CApiOverride noMemory(platform::Api().CoTaskMemAlloc, &NoMemory);
-        EXPECT_FALSE(SetEndpointStringProperty(kWanted, kDeviceDescriptionKey, L"Studio D"));
+        EXPECT_FALSE(SetEndpointStringProperty(kWantedChild, kDeviceDescriptionKey, L"Studio D"));
     }
     EXPECT_EQ(log.At(velmar::LogSeverity::Error),
               (std::vector<std::wstring>{L"InitPropVariantFromString failed",
@@ -146,18 +154,18 @@ TEST_F(EndpointPropertyTest, ComOrEnumeratorFailuresFailSilently)
 {
     world.enumerator.Add(kWanted);
     world.initialiseResult = RPC_E_CHANGED_MODE;
-    EXPECT_FALSE(SetEndpointStringProperty(kWanted, kDeviceDescriptionKey, L"x"));
+    EXPECT_FALSE(SetEndpointStringProperty(kWantedChild, kDeviceDescriptionKey, L"x"));
     EXPECT_EQ(world.uninitialiseCalls, 0);
     EXPECT_EQ(world.createCalls, 0);
 
     world.initialiseResult = S_FALSE;
     world.createResult = REGDB_E_CLASSNOTREG;
-    EXPECT_FALSE(SetEndpointStringProperty(kWanted, kDeviceDescriptionKey, L"x"));
+    EXPECT_FALSE(SetEndpointStringProperty(kWantedChild, kDeviceDescriptionKey, L"x"));
     EXPECT_EQ(world.uninitialiseCalls, 1);
 
     world.createResult = S_OK;
     world.enumerator.enumResult = E_FAIL;
-    EXPECT_FALSE(SetEndpointStringProperty(kWanted, kDeviceDescriptionKey, L"x"));
+    EXPECT_FALSE(SetEndpointStringProperty(kWantedChild, kDeviceDescriptionKey, L"x"));
     EXPECT_EQ(world.uninitialiseCalls, 2);
     EXPECT_TRUE(log.Lines().empty());
     EXPECT_EQ(world.enumerator.references.load(), 0);

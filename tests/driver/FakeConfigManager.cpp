@@ -179,6 +179,12 @@ CONFIGRET WINAPI CFakeConfigManager::ListSize(PULONG length, LPGUID interfaceCla
     }
     // Like the system: an empty list still has its terminating NUL, so its length is 1.
     *length = static_cast<ULONG>(self.m_list.size());
+    if (self.afterSize)
+    {
+        std::function<void()> change = std::move(self.afterSize);
+        self.afterSize = nullptr;
+        change();
+    }
     return CR_SUCCESS;
 }
 

@@ -55,6 +55,8 @@ public:
 
     // The interface list: the strings, each with its terminator, and the list's final terminator.
     void SetInterfaces(const std::vector<std::wstring>& links);
+    // Run once, after the next successful size query: the interfaces change before the list is read.
+    std::function<void()> afterSize;
     CONFIGRET sizeResult = CR_SUCCESS;
     DWORD sizeLastError = 0;
     CONFIGRET listResult = CR_SUCCESS;

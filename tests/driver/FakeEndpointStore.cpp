@@ -17,9 +17,18 @@ HRESULT STDMETHODCALLTYPE CFakePropertyStore::GetAt(DWORD, PROPERTYKEY*)
     return E_INVALIDARG;
 }
 
-HRESULT STDMETHODCALLTYPE CFakePropertyStore::GetValue(REFPROPERTYKEY, PROPVARIANT* value)
+HRESULT STDMETHODCALLTYPE CFakePropertyStore::GetValue(REFPROPERTYKEY key, PROPVARIANT* value)
 {
     PropVariantInit(value);
+    const GUID instanceIdFormat = {
+        0x78c34fc8, 0x104a, 0x4aca, {0x9e, 0xa4, 0x52, 0x4d, 0x52, 0x99, 0x6e, 0x57}};
+    if (IsEqualGUID(key.fmtid, instanceIdFormat) && key.pid == 256 && !instanceId.empty())
+    {
+        const std::size_t bytes = (instanceId.size() + 1) * sizeof(wchar_t);
+        value->pwszVal = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+        std::memcpy(value->pwszVal, instanceId.c_str(), bytes);
+        value->vt = VT_LPWSTR;
+    }
     return S_OK;
 }
 
@@ -38,7 +47,7 @@ HRESULT STDMETHODCALLTYPE CFakePropertyStore::SetValue(REFPROPERTYKEY key, REFPR
 HRESULT STDMETHODCALLTYPE CFakePropertyStore::Commit()
 {
     ++commits;
-    return S_OK;
+    return commitResult;
 }
 
 HRESULT STDMETHODCALLTYPE CFakeEndpoint::Activate(REFIID, DWORD, PROPVARIANT*, void** object)
@@ -50,6 +59,7 @@ HRESULT STDMETHODCALLTYPE CFakeEndpoint::Activate(REFIID, DWORD, PROPVARIANT*, v
 HRESULT STDMETHODCALLTYPE CFakeEndpoint::OpenPropertyStore(DWORD access, IPropertyStore** properties)
 {
     openMode = access;
+    writableOpens += (access & 3) != STGM_READ ? 1 : 0;
     if (FAILED(openStoreResult))
     {
         *properties = nullptr;
@@ -100,6 +110,7 @@ HRESULT STDMETHODCALLTYPE CFakeCollection::Item(UINT index, IMMDevice** device)
 CFakeEndpoint& CFakeEnumerator::Add(const std::wstring& id, DWORD state)
 {
     endpoints.push_back(std::make_unique<CFakeEndpoint>(id, state));
+    endpoints.back()->store.instanceId = L"SWD\\MMDEVAPI\\" + id;
     return *endpoints.back();
 }
 

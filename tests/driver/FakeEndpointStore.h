@@ -43,6 +43,9 @@ class CFakePropertyStore final : public CFakeUnknown<IPropertyStore>
 {
 public:
     HRESULT setValueResult = S_OK;
+    HRESULT commitResult = S_OK;
+    // PKEY_Device_InstanceId of the endpoint; empty: the property is not set.
+    std::wstring instanceId;
     std::vector<PropertyWrite> writes;
     int commits = 0;
 
@@ -65,7 +68,8 @@ public:
     DWORD state;
     HRESULT openStoreResult = S_OK;
     HRESULT getIdResult = S_OK;
-    DWORD openMode = 0xffffffff;
+    DWORD openMode = 0xffffffff; // of the last opening
+    int writableOpens = 0;
     CFakePropertyStore store;
 
     HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD context, PROPVARIANT* parameters,

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cwctype>
 #include <chrono>
 #include <map>
 #include <random>
@@ -101,6 +103,7 @@ TEST_F(InstanceWatcherTest, StartRegistersForTheClassAndReportsEveryPresentInter
 
     // Present at start and reported again: still one arrival.
     EXPECT_EQ(cm.Deliver(cm.At(0), CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkB), ERROR_SUCCESS);
+    watcher.Drain();
     EXPECT_EQ(watcher.Events().size(), 3u);
     EXPECT_TRUE(log.Lines().empty());
 }
@@ -113,20 +116,70 @@ TEST_F(InstanceWatcherTest, CallbackAddsRemovesAndIgnoresOtherActions)
     auto& registration = cm.At(0);
 
     EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, kLinkB), ERROR_SUCCESS);
-    // Same text in another letter case is another link.
-    std::wstring lowerA = kLinkA;
-    lowerA[4] = L'r';
-    EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, lowerA), ERROR_SUCCESS);
+    watcher.Drain();
     EXPECT_EQ(watcher.Events().size(), 1u);
 
     EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkB), ERROR_SUCCESS);
     EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEQUERYREMOVE, kLinkA), ERROR_SUCCESS);
     EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINSTANCEREMOVED, kLinkA), ERROR_SUCCESS);
     EXPECT_EQ(cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, kLinkA), ERROR_SUCCESS);
+    watcher.Drain();
 
     EXPECT_EQ(watcher.Events(), (std::vector<std::wstring>{Event(L'A', kLinkA), Event(L'A', kLinkB),
                                                            Event(L'R', kLinkA), Event(L'D', kLinkA)}));
     EXPECT_EQ(watcher.Links(), (std::vector<std::wstring>{kLinkB}));
+}
+
+// A callback only hands the notification on: the owner's work (storage, registry, threads) runs on
+// the watcher's thread, and the callback returns while the owner is still busy.
+TEST_F(InstanceWatcherTest, CallbacksReturnBeforeTheOwnerIsToldOnAnotherThread)
+{
+    class CBlockedOwner : public CRecordingWatcher
+    {
+    public:
+        void OnArrival(const wchar_t* link) override
+        {
+            thread = GetCurrentThreadId();
+            WaitForSingleObject(release, 20000);
+            CRecordingWatcher::OnArrival(link);
+        }
+        ~CBlockedOwner() override
+        {
+            Stop();
+            CloseHandle(release);
+        }
+        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::atomic<DWORD> thread{0};
+    };
+    cm.SetInterfaces({});
+    CBlockedOwner watcher;
+    watcher.Start();
+    cm.Deliver(cm.At(0), CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkA);
+    // Reached only once the callback has returned; the owner is still held.
+    EXPECT_TRUE(watcher.Events().empty());
+    SetEvent(watcher.release);
+    watcher.Drain();
+    EXPECT_EQ(watcher.Events(), (std::vector<std::wstring>{Event(L'A', kLinkA)}));
+    EXPECT_NE(watcher.thread.load(), GetCurrentThreadId());
+}
+
+// The system writes the same link in one case in its list and in another in its notifications: one
+// interface, reported to the owner as it was first seen.
+TEST_F(InstanceWatcherTest, LinksThatDifferOnlyInLetterCaseAreOneInterface)
+{
+    std::wstring lowerA = kLinkA;
+    std::transform(lowerA.begin(), lowerA.end(), lowerA.begin(), [](wchar_t c) { return towlower(c); });
+    cm.SetInterfaces({kLinkA});
+    CRecordingWatcher watcher;
+    ASSERT_TRUE(watcher.Start());
+    auto& registration = cm.At(0);
+
+    cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, lowerA);
+    cm.Deliver(registration, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, lowerA);
+    watcher.Drain();
+    EXPECT_EQ(watcher.Events(),
+              (std::vector<std::wstring>{Event(L'A', kLinkA), Event(L'R', kLinkA), Event(L'D', kLinkA)}));
+    EXPECT_TRUE(watcher.Links().empty());
 }
 
 TEST_F(InstanceWatcherTest, StopReportsRemovingInOrderThenRemovedLastFirstAndOnlyOnce)
@@ -135,6 +188,7 @@ TEST_F(InstanceWatcherTest, StopReportsRemovingInOrderThenRemovedLastFirstAndOnl
     CRecordingWatcher watcher;
     ASSERT_TRUE(watcher.Start());
     cm.Deliver(cm.At(0), CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkC);
+    watcher.Drain();
 
     watcher.Stop();
     EXPECT_EQ(cm.ActiveCount(), 0u);
@@ -150,6 +204,7 @@ TEST_F(InstanceWatcherTest, StopReportsRemovingInOrderThenRemovedLastFirstAndOnl
 
     // A notification that still comes in after Stop is not taken up.
     cm.DeliverRaw(cm.At(0), CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkA);
+    watcher.Drain();
     EXPECT_EQ(watcher.Events(), expected);
 }
 
@@ -165,14 +220,15 @@ TEST_F(InstanceWatcherTest, RegistrationFailureIsLoggedInDecimal)
     EXPECT_TRUE(watcher.Events().empty());
 }
 
-TEST_F(InstanceWatcherTest, SizeFailureLogsTheRuntimeTextAndUnregisters)
+// Configuration-manager calls report their own result; the thread's last error is not theirs.
+TEST_F(InstanceWatcherTest, SizeFailureLogsItsResultAndUnregisters)
 {
     cm.sizeResult = CR_FAILURE;
     cm.sizeLastError = 13;
     CRecordingWatcher watcher;
     EXPECT_FALSE(watcher.Start());
     EXPECT_EQ(log.At(velmar::LogSeverity::Error),
-              (std::vector<std::wstring>{L"CM_Get_Device_Interface_List_Size failed: Permission denied"}));
+              (std::vector<std::wstring>{L"CM_Get_Device_Interface_List_Size failed, error 19"}));
     EXPECT_EQ(cm.ActiveCount(), 0u);
     EXPECT_EQ(cm.listCalls, 0);
 }
@@ -189,23 +245,37 @@ TEST_F(InstanceWatcherTest, NoInterfaceFailsButStaysRegisteredUntilStop)
 
     // A device that arrives later is still followed.
     cm.Deliver(cm.At(0), CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, kLinkA);
+    watcher.Drain();
     EXPECT_EQ(watcher.Events(), (std::vector<std::wstring>{Event(L'A', kLinkA)}));
     watcher.Stop();
     EXPECT_EQ(cm.ActiveCount(), 0u);
 }
 
-TEST_F(InstanceWatcherTest, ListFailureLogsTheRuntimeTextAndUnregisters)
+TEST_F(InstanceWatcherTest, ListFailureLogsItsResultAndUnregisters)
 {
     cm.SetInterfaces({kLinkA});
-    cm.listResult = CR_BUFFER_SMALL;
+    cm.listResult = CR_REGISTRY_ERROR;
     cm.listLastError = 2;
     CRecordingWatcher watcher;
     EXPECT_FALSE(watcher.Start());
     EXPECT_EQ(log.At(velmar::LogSeverity::Error),
-              (std::vector<std::wstring>{L"CM_Get_Device_Interface_List failed: No such file or directory"}));
+              (std::vector<std::wstring>{L"CM_Get_Device_Interface_List failed, error 29"}));
     EXPECT_EQ(cm.listLength, kLinkA.size() + 2);
     EXPECT_EQ(cm.ActiveCount(), 0u);
     EXPECT_TRUE(watcher.Events().empty());
+}
+
+// A device that arrives between the size query and the list makes the list too small for the
+// buffer: the size and the list are asked again.
+TEST_F(InstanceWatcherTest, AnInterfaceArrivingBetweenSizeAndListIsListedOnTheRetry)
+{
+    cm.SetInterfaces({kLinkA});
+    cm.afterSize = [&] { cm.SetInterfaces({kLinkA, kLinkB}); };
+    CRecordingWatcher watcher;
+    ASSERT_TRUE(watcher.Start());
+    EXPECT_EQ(watcher.Links(), (std::vector<std::wstring>{kLinkA, kLinkB}));
+    EXPECT_EQ(cm.sizeCalls, 2);
+    EXPECT_TRUE(log.Lines().empty());
 }
 
 TEST_F(InstanceWatcherTest, DestructionWithoutStopUnregistersWithoutCallingTheOwner)
@@ -259,6 +329,7 @@ TEST_F(InstanceWatcherTest, ARemovalWaitsForTheArrivalOfTheSameLinkToBeReported)
     SetEvent(watcher.release);
     arrival.join();
     removal.join();
+    watcher.Drain();
     EXPECT_EQ(watcher.History()[kLinkB], L"ARD");
 }
 

@@ -96,13 +96,14 @@ TEST_F(ProgramOnWorldTest, WatcherFollowsDevicesAndTheirIdsMatchTheInstanceIds)
     CRecordingWatcher watcher;
     watcher.SetInterfaceClass(kInterfaceClass);
     ASSERT_TRUE(watcher.Start());
-    const std::wstring firstLink = simulation::LinkForInstance(first);
+    // Listed in one letter case, notified in the other: the watcher keeps each as it first saw it.
+    const std::wstring firstLink = simulation::ListedLink(first, simulation::WorldLinkCase());
     EXPECT_EQ(watcher.Events(), (std::vector<std::wstring>{L"+" + firstLink}));
     // The id the add-device command prints is what the configuration derives from the link.
     EXPECT_EQ(InstanceIdFromPath(firstLink), simulation::HashForm(first));
 
     const std::wstring second = simulation::AddDevice();
-    const std::wstring secondLink = simulation::LinkForInstance(second);
+    const std::wstring secondLink = simulation::NotifiedLink(second, simulation::WorldLinkCase());
     ASSERT_TRUE(WaitUntil([&] { return watcher.Events().size() == 2; }));
     EXPECT_EQ(watcher.Events()[1], L"+" + secondLink);
 
@@ -217,14 +218,20 @@ TEST_F(ProgramOnWorldTest, EndpointsOfADeviceGetTheirDescription)
     const std::vector<std::wstring> children = GetDeviceChildren(link, kInterfaceClass);
     ASSERT_EQ(children.size(), 2u);
     const PROPERTYKEY description = kDeviceDescriptionKey;
-    for (const std::wstring& endpoint : children)
+    // The world's endpoint ids: the children's tails in lower case.
+    std::vector<std::wstring> endpoints;
+    for (const std::wstring& child : children)
     {
-        EXPECT_TRUE(SetEndpointStringProperty(endpoint, description, L"Studio \"A\""));
-        EXPECT_EQ(simulation::EndpointStringProperty(endpoint, description.fmtid, description.pid),
+        endpoints.push_back(simulation::ToLower(child.substr(child.rfind(L'\\') + 1)));
+    }
+    for (std::size_t i = 0; i < children.size(); ++i)
+    {
+        EXPECT_TRUE(SetEndpointStringProperty(children[i], description, L"Studio \"A\""));
+        EXPECT_EQ(simulation::EndpointStringProperty(endpoints[i], description.fmtid, description.pid),
                   std::optional<std::wstring>(L"Studio \"A\""));
     }
     // An inactive endpoint is not written.
-    ASSERT_TRUE(simulation::SetEndpointState(children[0], DEVICE_STATE_DISABLED));
+    ASSERT_TRUE(simulation::SetEndpointState(endpoints[0], DEVICE_STATE_DISABLED));
     EXPECT_FALSE(SetEndpointStringProperty(children[0], description, L"other"));
 }
 

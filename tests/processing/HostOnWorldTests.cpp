@@ -3,6 +3,7 @@
 #include "HostProcess.h"
 #include "../config/EnvelopeWriter.h"
 #include "../reflib/HttpClient.h"
+#include "config/InstanceId.h"
 
 #include "simulation/DeviceControl.h"
 #include "simulation/DeviceWorld.h"
@@ -71,6 +72,13 @@ std::wstring InstanceIdOf(const std::wstring& deviceId)
         c = c == L'\\' ? L'#' : c;
     }
     return id;
+}
+
+// The id the host logs for a device that arrives while it runs: from the notification's link, in
+// the letter case the world writes there.
+std::string NotifiedIdOf(const std::wstring& deviceId)
+{
+    return Narrow(InstanceIdFromPath(simulation::NotifiedLink(deviceId, simulation::WorldLinkCase())));
 }
 
 void SetString(const std::wstring& key, const wchar_t* name, const std::wstring& value)
@@ -241,7 +249,7 @@ TEST_P(HostRemovals, DevicesComeAndGoWhileStreaming)
 
     // Arrival during the run: its instance, its storage directory, its audio.
     const std::wstring added = simulation::AddDevice();
-    const std::string addedId = Narrow(InstanceIdOf(added));
+    const std::string addedId = NotifiedIdOf(added);
     ASSERT_TRUE(Streams({added}, 50)) << host->Output();
     EXPECT_TRUE(host->OutputContains("Instance added: " + addedId));
     EXPECT_TRUE(std::filesystem::is_directory(kStorageRoot / InstanceIdOf(added)));
@@ -263,7 +271,7 @@ TEST_P(HostRemovals, DevicesComeAndGoWhileStreaming)
 
     // A surprise removal: a handful of failed transfers at most, then the instance goes too.
     const std::wstring surprised = simulation::AddDevice();
-    const std::string surprisedId = Narrow(InstanceIdOf(surprised));
+    const std::string surprisedId = NotifiedIdOf(surprised);
     ASSERT_TRUE(Streams({surprised}, 50)) << host->Output();
     const uint32_t failedBefore = simulation::Totals().failedTransfers;
     EXPECT_EQ(simulation::RequestRemoval(surprised, simulation::RemovalKind::Surprise),

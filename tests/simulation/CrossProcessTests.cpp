@@ -123,18 +123,18 @@ TEST(CrossProcessTest, DevicesOfAnotherProcessAreSeenStreamedAndRemovedWithThePr
     ASSERT_NE(handleRegistration, nullptr);
     CVdevProcess remove(L"remove " + HashForm(first));
     EXPECT_EQ(remove.Wait(), 0);
-    ASSERT_TRUE(WaitUntil(
-        [&] { return interfaces.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, LinkForInstance(first)); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return interfaces.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, Notified(first)); }));
     EXPECT_EQ(handle.Actions().back(), CM_NOTIFY_ACTION_DEVICEREMOVECOMPLETE);
 
     // Without a holder the removal goes straight through; a world veto keeps the device.
     CVdevProcess veto(L"remove " + second + L" --veto");
     EXPECT_EQ(veto.Wait(), 2);
-    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{LinkForInstance(second)}));
+    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{Listed(second)}));
     CVdevProcess removeSecond(L"remove " + second);
     EXPECT_EQ(removeSecond.Wait(), 0);
-    ASSERT_TRUE(WaitUntil(
-        [&] { return interfaces.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, LinkForInstance(second)); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return interfaces.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, Notified(second)); }));
 
     CVdevProcess stop(L"stop");
     EXPECT_EQ(stop.Wait(), 0);

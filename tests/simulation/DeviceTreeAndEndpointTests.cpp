@@ -80,8 +80,8 @@ TEST_F(DeviceTreeTest, TheEnumeratorSelectsOneDeviceWhoseChildrenAreItsEndpoints
     EXPECT_EQ(type, static_cast<DEVPROPTYPE>(0x2012));
     const auto record = store::Find(id);
     EXPECT_EQ(SplitList(buffer, required),
-              (std::vector<std::wstring>{L"SWD\\MMDEVAPI\\" + record->captureEndpoint,
-                                         L"SWD\\MMDEVAPI\\" + record->renderEndpoint}));
+              (std::vector<std::wstring>{ToUpper(L"SWD\\MMDEVAPI\\" + record->captureEndpoint),
+                                         ToUpper(L"SWD\\MMDEVAPI\\" + record->renderEndpoint)}));
     EXPECT_EQ(required, (2 * (record->captureEndpoint.size() + 14) + 1) * sizeof(wchar_t));
 }
 
@@ -216,7 +216,19 @@ TEST_F(EndpointStoreTest, WrittenPropertiesAreReadBackAndReadOnlyStoresRefuseWri
     value.vt = VT_LPWSTR;
     value.pwszVal = name.data();
     EXPECT_EQ(properties->SetValue(kDeviceDesc, value), S_OK);
+    // Kept by the store until committed.
+    EXPECT_EQ(EndpointStringProperty(render, kDeviceDesc.fmtid, kDeviceDesc.pid).value_or(L""), L"Speakers");
+    EXPECT_EQ(properties->Commit(), S_OK);
     EXPECT_EQ(EndpointStringProperty(render, kDeviceDesc.fmtid, kDeviceDesc.pid).value_or(L""), L"Studio A");
+    // The endpoint's own instance id: its id in lower case, the children list's in upper case.
+    const PROPERTYKEY instanceIdKey{
+        {0x78c34fc8, 0x104a, 0x4aca, {0x9e, 0xa4, 0x52, 0x4d, 0x52, 0x99, 0x6e, 0x57}}, 256};
+    PROPVARIANT own;
+    ASSERT_EQ(properties->GetValue(instanceIdKey, &own), S_OK);
+    ASSERT_EQ(own.vt, VT_LPWSTR);
+    EXPECT_EQ(std::wstring(own.pwszVal), L"SWD\\MMDEVAPI\\" + render);
+    EXPECT_EQ(render, ToLower(render));
+    PropVariantClear(&own);
     PROPVARIANT read;
     ASSERT_EQ(properties->GetValue(kDeviceDesc, &read), S_OK);
     ASSERT_EQ(read.vt, VT_LPWSTR);

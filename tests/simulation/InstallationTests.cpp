@@ -155,7 +155,7 @@ TEST_F(InstallationTest, CreatedDevicesGetNewIdsAndTheirInterfaceOnceInstalled)
     const std::wstring b = CreateThroughSetupApi(&reboot, &installed);
     EXPECT_EQ(b, L"ROOT\\MEDIA\\0001");
     EXPECT_TRUE(reboot);
-    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{LinkForInstance(a), LinkForInstance(b)}));
+    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{Listed(a), Listed(b)}));
 
     // A failed driver installation leaves the registered device without an interface.
     SetInstallFailure(L"DiInstallDevice", ERROR_NO_DRIVER_SELECTED);
@@ -178,7 +178,7 @@ TEST_F(InstallationTest, RemovalReportsRestartWhenConfiguredAndFailuresWithTheir
     EXPECT_EQ(PresentLinks().size(), 2u);
     EXPECT_EQ(RemoveThroughSetupApi(a, &removed), 0u);
     EXPECT_TRUE(removed);
-    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{LinkForInstance(b)}));
+    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{Listed(b)}));
 
     SetInstallFailure(L"DIF_REMOVE", ERROR_ACCESS_DENIED);
     RemoveThroughSetupApi(b, &removed);

@@ -40,24 +40,58 @@ TEST_F(NotificationTest, PresentDevicesAreListedAndChangesAreDelivered)
 {
     const std::wstring a = AddDevice();
     const std::wstring b = AddDevice();
-    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{LinkForInstance(a), LinkForInstance(b)}));
+    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{Listed(a), Listed(b)}));
 
     CNotificationLog log;
     HCMNOTIFICATION registration = RegisterInterfaces(log);
     ASSERT_NE(registration, nullptr);
     const std::wstring c = AddDevice();
-    ASSERT_TRUE(
-        WaitUntil([&] { return log.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, LinkForInstance(c)); }));
+    ASSERT_TRUE(WaitUntil([&] { return log.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, Notified(c)); }));
     EXPECT_EQ(RequestRemoval(a, RemovalKind::Orderly), RemovalOutcome::Removed);
-    ASSERT_TRUE(
-        WaitUntil([&] { return log.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, LinkForInstance(a)); }));
+    ASSERT_TRUE(WaitUntil([&] { return log.Has(CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL, Notified(a)); }));
     // Devices present before the registration are not reported again.
     EXPECT_EQ(log.Actions(),
               (Actions{CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL, CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL}));
-    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{LinkForInstance(b), LinkForInstance(c)}));
+    EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{Listed(b), Listed(c)}));
     EXPECT_EQ(driver::Devices().CM_Unregister_Notification(registration), static_cast<CONFIGRET>(CR_SUCCESS));
     EXPECT_EQ(driver::Devices().CM_Unregister_Notification(registration),
               static_cast<CONFIGRET>(CR_INVALID_POINTER));
+}
+
+// Windows promises no letter case for links: the world writes the list and the notifications in the
+// case its option says, by default each in another.
+TEST_F(NotificationTest, LinksAreWrittenInTheWorldsLetterCase)
+{
+    const std::wstring canonical = L"\\\\?\\ROOT#MEDIA#0000#{19e108d8-935a-460c-9f52-cdc7c63292e1}";
+    const struct
+    {
+        LinkCase option;
+        std::wstring listed;
+        std::wstring notified;
+    } cases[] = {{LinkCase::Mixed, ToUpper(canonical), ToLower(canonical)},
+                 {LinkCase::Upper, ToUpper(canonical), ToUpper(canonical)},
+                 {LinkCase::Lower, ToLower(canonical), ToLower(canonical)}};
+    for (const auto& c : cases)
+    {
+        world.reset();
+        ResetWorld();
+        WorldOptions options;
+        options.linkCase = c.option;
+        world = std::make_unique<CDeviceWorld>(options);
+        ASSERT_TRUE(world->Start());
+        CNotificationLog log;
+        HCMNOTIFICATION registration = RegisterInterfaces(log);
+        ASSERT_NE(registration, nullptr);
+        const std::wstring id = AddDevice();
+        ASSERT_EQ(id, L"ROOT\\MEDIA\\0000");
+        EXPECT_EQ(PresentLinks(), (std::vector<std::wstring>{c.listed}));
+        ASSERT_TRUE(WaitUntil([&] { return !log.Entries().empty(); }));
+        EXPECT_EQ(log.Entries()[0].link, c.notified);
+        driver::Devices().CM_Unregister_Notification(registration);
+    }
+    EXPECT_EQ(ParseLinkCase(L"mixed"), LinkCase::Mixed);
+    EXPECT_EQ(ParseLinkCase(L"lower"), LinkCase::Lower);
+    EXPECT_FALSE(ParseLinkCase(L"Upper"));
 }
 
 TEST_F(NotificationTest, InterfaceListSizesAndSmallBuffers)
@@ -291,8 +325,8 @@ TEST_F(NotificationTest, OneRegistrationAtATimeInOrderOthersAlongside)
     const std::wstring a = AddDevice();
     const std::wstring b = AddDevice();
     ASSERT_TRUE(WaitUntil([&] { return slow.Entries().size() == 2 && fast.Entries().size() == 2; }));
-    EXPECT_EQ(slow.Entries()[0].link, LinkForInstance(a));
-    EXPECT_EQ(slow.Entries()[1].link, LinkForInstance(b));
+    EXPECT_EQ(slow.Entries()[0].link, Notified(a));
+    EXPECT_EQ(slow.Entries()[1].link, Notified(b));
     EXPECT_EQ(mostInSlow.load(), 1);
     EXPECT_TRUE(fastRanDuringSlow.load());
     driver::Devices().CM_Unregister_Notification(slowRegistration);

@@ -2,6 +2,7 @@
 // Helpers for the device world tests: a host side of a control channel with raw overlapped I/O, a
 // notification recorder, and bounded waiting.
 #include "driver/DeviceApi.h"
+#include "simulation/DeviceControl.h"
 #include "simulation/DeviceNames.h"
 #include "platform/SystemApi.h"
 
@@ -32,6 +33,16 @@ inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+// A device's link as the world's interface list and its notifications write it now.
+inline std::wstring Listed(const std::wstring& instanceId)
+{
+    return simulation::ListedLink(instanceId, simulation::WorldLinkCase());
+}
+inline std::wstring Notified(const std::wstring& instanceId)
+{
+    return simulation::NotifiedLink(instanceId, simulation::WorldLinkCase());
 }
 
 inline std::wstring ControlPath(const std::wstring& instanceId)
