@@ -75,8 +75,10 @@ bool CDriver::Open(const std::wstring& link)
         }
         m_handle = handle;
     }
-    (void)ReserveBlock(m_blockSize);
+    // Watched at once: a query-remove that comes between the open and the registration is not seen by
+    // this handle's owner, and the system then refuses the removal for the open handle.
     RegisterRemoval(handle);
+    (void)ReserveBlock(m_blockSize);
     // A query-remove on the new registration may have come at once and let go of the handle: the
     // device is on its way out, so this is no open channel (the caller waits before trying again).
     return m_handle.load() == handle;
