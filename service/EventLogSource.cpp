@@ -13,7 +13,7 @@ namespace
 constexpr wchar_t kSourceName[] = L"ORVANE.CL.drv";
 constexpr wchar_t kLogName[] = L"Application";
 constexpr DWORD kTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
-// Written without its terminating NUL (129 characters, 258 bytes).
+// 129 characters, written with the terminator as 260 bytes.
 constexpr wchar_t kEventMessageFile[] =
     L"%windir%\\Microsoft.NET\\Framework\\v4.0.30319\\EventLogMessages.dll;"
     L"%windir%\\Microsoft.NET\\Framework\\v2.0.50727\\EventLogMessages.dll";
@@ -61,7 +61,7 @@ bool RegisterEventLogSource()
                                    reinterpret_cast<const BYTE*>(&kTypesSupported), sizeof(kTypesSupported));
     platform::Api().RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_EXPAND_SZ,
                                    reinterpret_cast<const BYTE*>(kEventMessageFile),
-                                   static_cast<DWORD>((std::size(kEventMessageFile) - 1) * sizeof(wchar_t)));
+                                   static_cast<DWORD>(std::size(kEventMessageFile) * sizeof(wchar_t)));
     key.reset();
     Print(stdout, L"EventLog registration success\n");
     return true;

@@ -159,9 +159,7 @@ TEST_F(ServiceUnderScm, InstallRegistersTheSourceCreatesTheServiceAndStreams)
     ASSERT_TRUE(parameters);
     EXPECT_EQ(parameters->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(parameters->text, L"-vv --event-log ");
-    // Written as its 32 bytes (ServiceEntry.StoredOptionsAreWritten...); Wine's RegSetValueExW stores a
-    // NUL after a string written without one, Windows stores exactly what it is given.
-    EXPECT_TRUE(parameters->bytes == 32 || parameters->bytes == 34) << parameters->bytes;
+    EXPECT_EQ(parameters->bytes, 34u); // with the terminator
 
     DWORD types = 0;
     DWORD size = sizeof(types);
@@ -172,6 +170,7 @@ TEST_F(ServiceUnderScm, InstallRegistersTheSourceCreatesTheServiceAndStreams)
     const auto messageFile = ReadText(kSourceKey, L"EventMessageFile");
     ASSERT_TRUE(messageFile);
     EXPECT_EQ(messageFile->type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(messageFile->bytes, 260u);
     EXPECT_EQ(messageFile->text, L"%windir%\\Microsoft.NET\\Framework\\v4.0.30319\\EventLogMessages.dll;"
                                  L"%windir%\\Microsoft.NET\\Framework\\v2.0.50727\\EventLogMessages.dll");
 
