@@ -61,6 +61,7 @@ SystemApi& Api()
         .GetOverlappedResult = &::GetOverlappedResult,
         .CancelIoEx = &::CancelIoEx,
         .SetThreadPriority = &::SetThreadPriority,
+        .SetEnvironmentVariableW = &::SetEnvironmentVariableW,
         .CloseServiceHandle = &::CloseServiceHandle,
         .CoInitializeEx = &::CoInitializeEx,
         .CoUninitialize = &::CoUninitialize,

@@ -86,8 +86,9 @@ struct SystemApi
     decltype(&::GetOverlappedResult) GetOverlappedResult;
     decltype(&::CancelIoEx) CancelIoEx;
 
-    // Threads
+    // Threads and the process environment
     decltype(&::SetThreadPriority) SetThreadPriority;
+    decltype(&::SetEnvironmentVariableW) SetEnvironmentVariableW;
 
     // Service control manager
     decltype(&::CloseServiceHandle) CloseServiceHandle;

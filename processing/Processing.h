@@ -13,6 +13,7 @@
 #include "driver/InstanceWatcher.h"
 #include "library/DynLoader.h"
 #include "platform/Event.h"
+#include "platform/ExportedVariable.h"
 
 #include <condition_variable>
 #include <deque>
@@ -77,7 +78,7 @@ private:
     };
     void Retire(Retired retired);
     void RetirementThread();
-    void ExportCertificatePaths() const;
+    void ExportCertificatePaths();
 
     velmar::helper::CDynLoader* m_library;
     CWatcher m_watcher;
@@ -86,6 +87,8 @@ private:
     std::map<std::wstring, std::shared_ptr<CInstance>> m_instances;
     CConfig m_config;
     CEvent m_registryChange;
+    platform::CExportedVariable m_certificatePath{L"SSL_CERTIFICATE_PATH"};
+    platform::CExportedVariable m_privateKeyPath{L"SSL_PRIVATE_PATH"};
 
     std::mutex m_retiredMutex;
     std::condition_variable m_retiredCondition;
