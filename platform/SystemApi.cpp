@@ -41,6 +41,7 @@ SystemApi& Api()
         .GetFullPathNameW = &::GetFullPathNameW,
         .GetStdHandle = &::GetStdHandle,
         .GetConsoleScreenBufferInfo = &::GetConsoleScreenBufferInfo,
+        .GetConsoleMode = &::GetConsoleMode,
         .SetConsoleTextAttribute = &::SetConsoleTextAttribute,
         .WriteConsoleW = &::WriteConsoleW,
         .SetConsoleCtrlHandler = &::SetConsoleCtrlHandler,

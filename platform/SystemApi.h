@@ -60,6 +60,7 @@ struct SystemApi
     // Console and event log
     decltype(&::GetStdHandle) GetStdHandle;
     decltype(&::GetConsoleScreenBufferInfo) GetConsoleScreenBufferInfo;
+    decltype(&::GetConsoleMode) GetConsoleMode;
     decltype(&::SetConsoleTextAttribute) SetConsoleTextAttribute;
     decltype(&::WriteConsoleW) WriteConsoleW;
     decltype(&::SetConsoleCtrlHandler) SetConsoleCtrlHandler;

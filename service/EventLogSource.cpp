@@ -1,5 +1,6 @@
 #include "service/EventLogSource.h"
 
+#include "platform/ConsoleText.h"
 #include "platform/SystemApi.h"
 #include "platform/UniqueHandle.h"
 
@@ -23,10 +24,9 @@ std::wstring SourceKey()
     return GetEventSourceKeys(kLogName, kSourceName);
 }
 
-void Print(FILE* stream, const wchar_t* text)
+void Print(DWORD which, const wchar_t* text)
 {
-    std::fputws(text, stream);
-    std::fflush(stream);
+    platform::WriteStandardText(which, text);
 }
 
 } // namespace
@@ -54,7 +54,7 @@ bool RegisterEventLogSource()
                                         REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.put(),
                                         nullptr) != ERROR_SUCCESS)
     {
-        Print(stderr, L"Failed to register EventLog entry\n");
+        Print(STD_ERROR_HANDLE, L"Failed to register EventLog entry\n");
         return false;
     }
     platform::Api().RegSetValueExW(key.get(), L"TypesSupported", 0, REG_DWORD,
@@ -63,7 +63,7 @@ bool RegisterEventLogSource()
                                    reinterpret_cast<const BYTE*>(kEventMessageFile),
                                    static_cast<DWORD>(std::size(kEventMessageFile) * sizeof(wchar_t)));
     key.reset();
-    Print(stdout, L"EventLog registration success\n");
+    Print(STD_OUTPUT_HANDLE, L"EventLog registration success\n");
     return true;
 }
 
@@ -74,5 +74,5 @@ void UnregisterEventLogSource()
         return;
     }
     platform::Api().RegDeleteKeyW(HKEY_LOCAL_MACHINE, SourceKey().c_str());
-    Print(stdout, L"EventLog unregistration done\n");
+    Print(STD_OUTPUT_HANDLE, L"EventLog unregistration done\n");
 }

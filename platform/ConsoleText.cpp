@@ -1,0 +1,51 @@
+#include "platform/ConsoleText.h"
+
+#include "platform/SystemApi.h"
+#include "platform/TextConversion.h"
+
+#include <cstdio>
+#include <string>
+
+namespace platform
+{
+
+void WriteStandardText(DWORD which, std::wstring_view text)
+{
+    // Whatever the C runtime still buffers for the same handle goes first.
+    std::fflush(which == STD_ERROR_HANDLE ? stderr : stdout);
+    const auto& api = Api();
+    const HANDLE handle = api.GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty())
+    {
+        return;
+    }
+    DWORD mode = 0;
+    if (api.GetConsoleMode(handle, &mode))
+    {
+        while (!text.empty())
+        {
+            DWORD written = 0;
+            if (!api.WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+                written == 0)
+            {
+                return;
+            }
+            text.remove_prefix(written);
+        }
+        return;
+    }
+    const std::string bytes = WideToUtf8(text);
+    std::string_view rest(bytes);
+    while (!rest.empty())
+    {
+        DWORD written = 0;
+        if (!api.WriteFile(handle, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr) ||
+            written == 0)
+        {
+            return;
+        }
+        rest.remove_prefix(written);
+    }
+}
+
+} // namespace platform
