@@ -38,6 +38,14 @@ public:
     // The links currently known, in order of discovery.
     std::vector<std::wstring> Links() const;
 
+    // True while registered for notifications: after a Start that found no interface, arrivals are
+    // still reported.
+    bool Listening() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_listening && m_notification != nullptr;
+    }
+
 private:
     static DWORD CALLBACK NotificationCallback(HCMNOTIFICATION notification, PVOID context,
                                                CM_NOTIFY_ACTION action, PCM_NOTIFY_EVENT_DATA eventData,

@@ -51,6 +51,8 @@ public:
     // Library check, global parameters, storage of the known instances, environment, endpoint watcher,
     // device watcher. True when the device watch runs (at least one device was present).
     bool Start();
+    // True while the device watch listens for arrivals, also after a Start that found no device.
+    bool WatchesDevices() const { return m_watcher.Listening(); }
     // Runs on the calling thread until the stop event is set; reacts to changes of the global
     // parameters by restarting every instance. RegistryError "Cannot watch the registry" when the
     // watch cannot be armed.

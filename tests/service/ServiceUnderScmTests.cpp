@@ -187,6 +187,24 @@ TEST_F(ServiceUnderScm, InstallRegistersTheSourceCreatesTheServiceAndStreams)
     EXPECT_EQ(StoredParameters(), L"-vv --event-log ");
 }
 
+// At boot the service may start before its devices: it keeps running and takes them when they come.
+TEST_F(ServiceUnderScm, StartedWithoutDevicesItTakesThemWhenTheyArrive)
+{
+    for (const auto& id : m_devices)
+    {
+        ASSERT_EQ(simulation::RequestRemoval(id, simulation::RemovalKind::Orderly),
+                  simulation::RemovalOutcome::Removed);
+    }
+    ASSERT_EQ(RunCommand(L"-I").exitCode, 0u);
+    ASSERT_TRUE(BecomesRunning());
+    // Running is reported before the run looks for devices: give a run that would end on "none found"
+    // the time to end (a run that waits never fails this).
+    EXPECT_FALSE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 3s));
+    m_devices = {simulation::AddDevice(), simulation::AddDevice()};
+    EXPECT_TRUE(Streams());
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
 TEST_F(ServiceUnderScm, StopStartRestartAndStoredOptions)
 {
     ASSERT_EQ(RunCommand(L"-I").exitCode, 0u);
