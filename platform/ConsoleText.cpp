@@ -34,7 +34,18 @@ void WriteStandardText(DWORD which, std::wstring_view text)
         }
         return;
     }
-    const std::string bytes = WideToUtf8(text);
+    // Lines end in CR LF in a file or pipe, as the C runtime's text mode writes them.
+    std::wstring lines;
+    lines.reserve(text.size() + 8);
+    for (std::size_t i = 0; i < text.size(); ++i)
+    {
+        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r'))
+        {
+            lines += L'\r';
+        }
+        lines += text[i];
+    }
+    const std::string bytes = WideToUtf8(lines);
     std::string_view rest(bytes);
     while (!rest.empty())
     {

@@ -55,7 +55,7 @@ TEST(ConsoleText, ConsoleGetsUtf16AndARedirectedHandleUtf8)
 
     g_console = false;
     platform::WriteStandardText(STD_ERROR_HANDLE, text);
-    EXPECT_EQ(g_file_bytes, "Studio \xc3\x9cmlaut \xc3\xa9\xe4\xb8\xad\xf0\x9f\x8e\xb5\n");
+    EXPECT_EQ(g_file_bytes, "Studio \xc3\x9cmlaut \xc3\xa9\xe4\xb8\xad\xf0\x9f\x8e\xb5\r\n");
 }
 
 } // namespace
