@@ -4,6 +4,7 @@
 #include "app/ProcessingRun.h"
 #include "diagnostics/Appenders.h"
 #include "diagnostics/Log.h"
+#include "platform/ConsoleText.h"
 #include "service/EventLogSource.h"
 #include "service/ProcessWinService.h"
 #include "setup/DeviceCommands.h"
@@ -18,10 +19,9 @@
 namespace
 {
 
-void WriteTo(FILE* stream, const std::wstring& text)
+void WriteTo(DWORD which, const std::wstring& text)
 {
-    std::fputws(text.c_str(), stream);
-    std::fflush(stream);
+    platform::WriteStandardText(which, text);
 }
 
 // The commands write their console text through the front end's table, as the main routine does.
@@ -63,8 +63,8 @@ FrontOperations DefaultFrontOperations()
         return service.Execute(operation, parameters);
     };
     operations.RunProcessing = [](const ProcessingRunOptions& options) { return RunProcessing(options); };
-    operations.WriteOut = [](const std::wstring& text) { WriteTo(stdout, text); };
-    operations.WriteErr = [](const std::wstring& text) { WriteTo(stderr, text); };
+    operations.WriteOut = [](const std::wstring& text) { WriteTo(STD_OUTPUT_HANDLE, text); };
+    operations.WriteErr = [](const std::wstring& text) { WriteTo(STD_ERROR_HANDLE, text); };
     return operations;
 }
 

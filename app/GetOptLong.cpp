@@ -1,5 +1,7 @@
 #include "app/GetOptLong.h"
 
+#include "platform/ConsoleText.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -30,11 +32,7 @@ CGetOptLong::CGetOptLong(ErrorSink errorSink, EnvironmentProbe posixlyCorrect)
 {
     if (!m_errorSink)
     {
-        m_errorSink = [](const std::wstring& line)
-        {
-            std::fputws(line.c_str(), stderr);
-            std::fflush(stderr);
-        };
+        m_errorSink = [](const std::wstring& line) { platform::WriteStandardText(STD_ERROR_HANDLE, line); };
     }
     if (!m_posixlyCorrect)
     {

@@ -75,15 +75,30 @@ int RunProcessing(const ProcessingRunOptions& options)
 
     CTraceRegistration tracing(options.traceProvider);
     auto processing = std::make_unique<CProcessing>(&loader);
+    const bool service = CurrentService() != nullptr;
+    int exitCode = 0;
     {
         CDeviceWatchStop watchStop(*processing);
-        if (processing->Start())
+        const bool started = processing->Start();
+        // A service may start before the devices do (at boot): it keeps listening and takes each device
+        // when it arrives. A console run ends when none is present.
+        const bool waiting = !started && service && processing->WatchesDevices();
+        if (waiting)
         {
-            if (CurrentService() == nullptr)
+            VLOG(velmar::LogSeverity::Info) << L"No device present yet, waiting for devices to arrive";
+        }
+        if (started || waiting)
+        {
+            if (!service)
             {
                 InstallConsoleInterruptHandler();
             }
             processing->WatchGlobalParameters();
+        }
+        else if (service)
+        {
+            // A refused start is a failure of the service: reported, so that its failure actions apply.
+            exitCode = 1;
         }
     }
     tracing.Release();
@@ -94,8 +109,8 @@ int RunProcessing(const ProcessingRunOptions& options)
         // Instances that did not end still run on the manager's memory: it stays for the rest of the
         // process, which ends after this run instead of waiting for them.
         (void)processing.release();
-        return 0;
+        return exitCode;
     }
     processing.reset();
-    return 0;
+    return exitCode;
 }

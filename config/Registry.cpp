@@ -65,8 +65,10 @@ std::wstring CRegistry::ReadString(const std::wstring& name) const
                                                 nullptr, &size),
                    kReadStringFailed);
 
-    // One spare character so that a buffer exists even for a value of 0 bytes.
+    // One spare character: room for the terminator RegGetValueW adds to a value stored without one,
+    // and a buffer even for a value of 0 bytes. The call is given the whole buffer, not the queried size.
     std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
     ThrowOnFailure(platform::Api().RegGetValueW(m_key.get(), nullptr, name.c_str(), kStringOnly, nullptr,
                                                 text.data(), &size),
                    kReadStringFailed);
@@ -112,12 +114,13 @@ DWORD CRegistry::ReadDword(const std::wstring& name) const
 
 void CRegistry::WriteString(const std::wstring& name, std::wstring_view text) const
 {
-    static const wchar_t empty[1] = {L'\0'};
-    const wchar_t* data = text.empty() ? empty : text.data();
-    ThrowOnFailure(platform::Api().RegSetValueExW(m_key.get(), name.c_str(), 0, REG_SZ,
-                                                  reinterpret_cast<const BYTE*>(data),
-                                                  static_cast<DWORD>(text.size() * sizeof(wchar_t))),
-                   "Cannot write String to registry.");
+    // Windows stores exactly the bytes given: the count includes the terminator.
+    const std::wstring terminated(text);
+    ThrowOnFailure(
+        platform::Api().RegSetValueExW(m_key.get(), name.c_str(), 0, REG_SZ,
+                                       reinterpret_cast<const BYTE*>(terminated.c_str()),
+                                       static_cast<DWORD>((terminated.size() + 1) * sizeof(wchar_t))),
+        "Cannot write String to registry.");
 }
 
 std::vector<std::wstring> CRegistry::EnumerateSubKeys() const

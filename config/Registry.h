@@ -48,7 +48,7 @@ public:
     // A REG_DWORD value of exactly four bytes (a shorter one fails with ERROR_DATATYPE_MISMATCH, a longer
     // one with the platform's ERROR_MORE_DATA). "Cannot read DWORD from registry."
     DWORD ReadDword(const std::wstring& name) const;
-    // Stores text as REG_SZ without a terminator (2 bytes per character). "Cannot write String to registry."
+    // Stores text as REG_SZ with its terminator (2 bytes per character plus 2). "Cannot write String to registry."
     void WriteString(const std::wstring& name, std::wstring_view text) const;
     // Names of the direct subkeys in enumeration order.
     std::vector<std::wstring> EnumerateSubKeys() const;

@@ -51,6 +51,7 @@ struct DeviceApi
     decltype(&::SetupDiCreateDeviceInfoList) SetupDiCreateDeviceInfoList;
     decltype(&::SetupDiCreateDeviceInfoW) SetupDiCreateDeviceInfoW;
     decltype(&::SetupDiSetDeviceRegistryPropertyW) SetupDiSetDeviceRegistryPropertyW;
+    decltype(&::SetupDiGetDeviceRegistryPropertyW) SetupDiGetDeviceRegistryPropertyW;
     decltype(&::SetupDiCallClassInstaller) SetupDiCallClassInstaller;
     BOOL(WINAPI* DiInstallDevice)
     (HWND parent, HDEVINFO set, PSP_DEVINFO_DATA device, PSP_DRVINFO_DATA_W driverInfo, DWORD flags,

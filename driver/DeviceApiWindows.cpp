@@ -96,6 +96,7 @@ DeviceApi& Devices()
         .SetupDiCreateDeviceInfoList = &::SetupDiCreateDeviceInfoList,
         .SetupDiCreateDeviceInfoW = &::SetupDiCreateDeviceInfoW,
         .SetupDiSetDeviceRegistryPropertyW = &::SetupDiSetDeviceRegistryPropertyW,
+        .SetupDiGetDeviceRegistryPropertyW = &::SetupDiGetDeviceRegistryPropertyW,
         .SetupDiCallClassInstaller = &::SetupDiCallClassInstaller,
         .DiInstallDevice = &InstallDevice,
         .SetupDiGetDeviceInfoListDetailW = &::SetupDiGetDeviceInfoListDetailW,

@@ -48,6 +48,13 @@ public:
 
     // Waits until every notification queued so far has been reported to the owner.
     void Drain();
+    // True while registered for notifications: after a Start that found no interface, arrivals are
+    // still reported.
+    bool Listening() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_listening && m_notification != nullptr;
+    }
 
 private:
     static DWORD CALLBACK NotificationCallback(HCMNOTIFICATION notification, PVOID context,

@@ -60,6 +60,7 @@ struct SystemApi
     // Console and event log
     decltype(&::GetStdHandle) GetStdHandle;
     decltype(&::GetConsoleScreenBufferInfo) GetConsoleScreenBufferInfo;
+    decltype(&::GetConsoleMode) GetConsoleMode;
     decltype(&::SetConsoleTextAttribute) SetConsoleTextAttribute;
     decltype(&::WriteConsoleW) WriteConsoleW;
     decltype(&::SetConsoleCtrlHandler) SetConsoleCtrlHandler;
@@ -86,8 +87,9 @@ struct SystemApi
     decltype(&::GetOverlappedResult) GetOverlappedResult;
     decltype(&::CancelIoEx) CancelIoEx;
 
-    // Threads
+    // Threads and the process environment
     decltype(&::SetThreadPriority) SetThreadPriority;
+    decltype(&::SetEnvironmentVariableW) SetEnvironmentVariableW;
 
     // Service control manager
     decltype(&::CloseServiceHandle) CloseServiceHandle;

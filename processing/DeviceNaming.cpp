@@ -4,6 +4,7 @@
 #include "config/Registry.h"
 #include "driver/DeviceChildren.h"
 #include "driver/EndpointProperty.h"
+#include "platform/ConsoleText.h"
 #include "platform/TextConversion.h"
 #include "processing/JsonText.h"
 #include "processing/ProcessingInstance.h"
@@ -103,8 +104,8 @@ void NameDevice(const std::wstring& interfacePath, const CProcessingInstance& in
         catch (const RegistryError& error)
         {
             const std::wstring text = *error.what() != '\0' ? Utf8ToWide(error.what()) : L"Unknown exception";
-            std::fwprintf(stderr, L"Failed to set KS pin name in registry key for %ls: %ls\n", name.c_str(),
-                          text.c_str());
+            platform::WriteStandardText(STD_ERROR_HANDLE, L"Failed to set KS pin name in registry key for " +
+                                                              name + L": " + text + L"\n");
         }
     }
 }

@@ -102,18 +102,10 @@ bool CProcessing::Start()
     return m_watcher.Start();
 }
 
-void CProcessing::ExportCertificatePaths() const
+void CProcessing::ExportCertificatePaths()
 {
-    const std::wstring certificate = m_config.SSLCertificate();
-    if (!certificate.empty())
-    {
-        _wputenv_s(L"SSL_CERTIFICATE_PATH", certificate.c_str());
-    }
-    const std::wstring privateKey = m_config.SSLPrivate();
-    if (!privateKey.empty())
-    {
-        _wputenv_s(L"SSL_PRIVATE_PATH", privateKey.c_str());
-    }
+    m_certificatePath.Update(m_config.SSLCertificate());
+    m_privateKeyPath.Update(m_config.SSLPrivate());
 }
 
 void CProcessing::WatchGlobalParameters()

@@ -14,6 +14,7 @@
 #include "driver/LinkText.h"
 #include "library/DynLoader.h"
 #include "platform/Event.h"
+#include "platform/ExportedVariable.h"
 
 #include <condition_variable>
 #include <deque>
@@ -51,6 +52,8 @@ public:
     // Library check, global parameters, storage of the known instances, environment, endpoint watcher,
     // device watcher. True when the device watch runs (at least one device was present).
     bool Start();
+    // True while the device watch listens for arrivals, also after a Start that found no device.
+    bool WatchesDevices() const { return m_watcher.Listening(); }
     // Runs on the calling thread until the stop event is set; reacts to changes of the global
     // parameters by restarting every instance. RegistryError "Cannot watch the registry" when the
     // watch cannot be armed.
@@ -78,7 +81,7 @@ private:
     };
     void Retire(Retired retired);
     void RetirementThread();
-    void ExportCertificatePaths() const;
+    void ExportCertificatePaths();
 
     velmar::helper::CDynLoader* m_library;
     CWatcher m_watcher;
@@ -88,6 +91,8 @@ private:
     std::map<std::wstring, std::shared_ptr<CInstance>, driver::CNoCaseLess> m_instances;
     CConfig m_config;
     CEvent m_registryChange;
+    platform::CExportedVariable m_certificatePath{L"SSL_CERTIFICATE_PATH"};
+    platform::CExportedVariable m_privateKeyPath{L"SSL_PRIVATE_PATH"};
 
     std::mutex m_retiredMutex;
     std::condition_variable m_retiredCondition;

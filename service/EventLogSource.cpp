@@ -1,5 +1,6 @@
 #include "service/EventLogSource.h"
 
+#include "platform/ConsoleText.h"
 #include "platform/SystemApi.h"
 #include "platform/UniqueHandle.h"
 
@@ -13,7 +14,7 @@ namespace
 constexpr wchar_t kSourceName[] = L"ORVANE.CL.drv";
 constexpr wchar_t kLogName[] = L"Application";
 constexpr DWORD kTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
-// Written without its terminating NUL (129 characters, 258 bytes).
+// 129 characters, written with the terminator as 260 bytes.
 constexpr wchar_t kEventMessageFile[] =
     L"%windir%\\Microsoft.NET\\Framework\\v4.0.30319\\EventLogMessages.dll;"
     L"%windir%\\Microsoft.NET\\Framework\\v2.0.50727\\EventLogMessages.dll";
@@ -23,10 +24,9 @@ std::wstring SourceKey()
     return GetEventSourceKeys(kLogName, kSourceName);
 }
 
-void Print(FILE* stream, const wchar_t* text)
+void Print(DWORD which, const wchar_t* text)
 {
-    std::fputws(text, stream);
-    std::fflush(stream);
+    platform::WriteStandardText(which, text);
 }
 
 } // namespace
@@ -54,16 +54,16 @@ bool RegisterEventLogSource()
                                         REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, key.put(),
                                         nullptr) != ERROR_SUCCESS)
     {
-        Print(stderr, L"Failed to register EventLog entry\n");
+        Print(STD_ERROR_HANDLE, L"Failed to register EventLog entry\n");
         return false;
     }
     platform::Api().RegSetValueExW(key.get(), L"TypesSupported", 0, REG_DWORD,
                                    reinterpret_cast<const BYTE*>(&kTypesSupported), sizeof(kTypesSupported));
     platform::Api().RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_EXPAND_SZ,
                                    reinterpret_cast<const BYTE*>(kEventMessageFile),
-                                   static_cast<DWORD>((std::size(kEventMessageFile) - 1) * sizeof(wchar_t)));
+                                   static_cast<DWORD>(std::size(kEventMessageFile) * sizeof(wchar_t)));
     key.reset();
-    Print(stdout, L"EventLog registration success\n");
+    Print(STD_OUTPUT_HANDLE, L"EventLog registration success\n");
     return true;
 }
 
@@ -74,5 +74,5 @@ void UnregisterEventLogSource()
         return;
     }
     platform::Api().RegDeleteKeyW(HKEY_LOCAL_MACHINE, SourceKey().c_str());
-    Print(stdout, L"EventLog unregistration done\n");
+    Print(STD_OUTPUT_HANDLE, L"EventLog unregistration done\n");
 }

@@ -1,5 +1,6 @@
 #include "service/ServiceApi.h"
 
+#include "platform/ConsoleText.h"
 #include "platform/SystemError.h"
 
 #include <cstdio>
@@ -12,8 +13,7 @@ namespace
 
 void WriteStandardError(const std::wstring& text)
 {
-    std::fputws(text.c_str(), stderr);
-    std::fflush(stderr);
+    platform::WriteStandardText(STD_ERROR_HANDLE, text);
 }
 
 } // namespace

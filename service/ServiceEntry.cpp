@@ -31,6 +31,8 @@ void RunServiceMain(DWORD argc, LPWSTR* argv)
         return;
     }
     status.Begin(handle);
+    // Stays 1 when the run ends by an exception.
+    int exitCode = 1;
     CatchAtBoundary(
         [&]
         {
@@ -44,15 +46,12 @@ void RunServiceMain(DWORD argc, LPWSTR* argv)
             CServiceArguments arguments;
             arguments.SplitCommandLine(ServiceCommandLine(service, argc, argv));
             status.ReportRunning();
-            if (service != nullptr)
-            {
-                service->Run(arguments.Count(), arguments.Vector());
-            }
+            exitCode = service != nullptr ? service->Run(arguments.Count(), arguments.Vector()) : 0;
         },
         [](const std::exception* error) { ReportFailure(L"The service run failed", error); });
     // Once stopped is reported the process may end at any moment: the run and its argument vector are
     // gone by then, also when the run failed.
-    status.ReportStopped();
+    status.ReportStopped(static_cast<DWORD>(exitCode));
 }
 
 } // namespace

@@ -41,10 +41,10 @@ void CServiceStatus::ReportStopPending()
     }
 }
 
-void CServiceStatus::ReportStopped()
+void CServiceStatus::ReportStopped(DWORD serviceExitCode)
 {
     EndStopReports();
-    Report(SERVICE_STOPPED, 0, false, 0);
+    Report(SERVICE_STOPPED, 0, false, 0, serviceExitCode);
 }
 
 void CServiceStatus::ReportCurrent()
@@ -67,7 +67,8 @@ SERVICE_STATUS CServiceStatus::Current() const
     return m_status;
 }
 
-void CServiceStatus::Report(DWORD state, DWORD controls, bool checkpoint, DWORD waitHint)
+void CServiceStatus::Report(DWORD state, DWORD controls, bool checkpoint, DWORD waitHint,
+                            DWORD serviceExitCode)
 {
     std::lock_guard lock(m_mutex);
     if (m_status.dwCurrentState == SERVICE_STOPPED)
@@ -77,8 +78,9 @@ void CServiceStatus::Report(DWORD state, DWORD controls, bool checkpoint, DWORD 
     }
     m_status.dwCurrentState = state;
     m_status.dwControlsAccepted = controls;
-    m_status.dwWin32ExitCode = 0;
-    m_status.dwServiceSpecificExitCode = 0;
+    // A code of the service's own travels as ERROR_SERVICE_SPECIFIC_ERROR with the code beside it.
+    m_status.dwWin32ExitCode = serviceExitCode != 0 ? ERROR_SERVICE_SPECIFIC_ERROR : 0;
+    m_status.dwServiceSpecificExitCode = serviceExitCode;
     m_status.dwCheckPoint = checkpoint ? m_checkpoint++ : 0;
     m_status.dwWaitHint = waitHint;
     Send();

@@ -44,8 +44,10 @@ public:
     void ReportRunning();      // stop and shutdown accepted, checkpoint 0
     // Stop and shutdown accepted, next checkpoint, stop wait hint; starts the reporter thread.
     void ReportStopPending();
-    // Ends the reporter thread, then reports stopped: no controls, checkpoint 0, wait hint 0.
-    void ReportStopped();
+    // Ends the reporter thread, then reports stopped: no controls, checkpoint 0, wait hint 0. A run that
+    // ended by a failure gives its non-zero exit code, reported as a service-specific error (so that
+    // failure actions set to apply to non-crash failures run).
+    void ReportStopped(DWORD serviceExitCode = 0);
     // Re-reports the current state: controls 0 while starting or stopped, else stop and shutdown;
     // checkpoint 0 while running or stopped, else the next one; the pending states keep their hint.
     void ReportCurrent();
@@ -53,7 +55,7 @@ public:
     SERVICE_STATUS Current() const;
 
 private:
-    void Report(DWORD state, DWORD controls, bool checkpoint, DWORD waitHint);
+    void Report(DWORD state, DWORD controls, bool checkpoint, DWORD waitHint, DWORD serviceExitCode = 0);
     void Send();
     void ReportWhileStopping();
     void EndStopReports();

@@ -33,8 +33,8 @@ void WriteStoredParameters(const std::wstring& serviceName, const std::wstring& 
         return;
     }
     platform::Api().RegSetValueExW(key.get(), kParametersValue, 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(text.data()),
-                                   static_cast<DWORD>(text.size() * sizeof(wchar_t)));
+                                   reinterpret_cast<const BYTE*>(text.c_str()),
+                                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
 }
 
 std::wstring ReadStoredParameters(const std::wstring& serviceName)
@@ -53,9 +53,10 @@ std::wstring ReadStoredParameters(const std::wstring& serviceName)
         return {};
     }
     // Zeroed, with room for one more character than the value holds: a value without terminator ends
-    // at its last character.
+    // at its last character. The call may fill all but the last character (a value grown in between
+    // still ends in a NUL).
     std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 2, L'\0');
-    DWORD read = bytes;
+    DWORD read = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
     if (::RegQueryValueExW(key.get(), kParametersValue, nullptr, &type,
                            reinterpret_cast<BYTE*>(buffer.data()), &read) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))

@@ -9,7 +9,7 @@ namespace service
 // The registry path of a service's key below HKEY_LOCAL_MACHINE.
 std::wstring ServiceKeyPath(const std::wstring& serviceName);
 
-// Stores the text as REG_SZ of exactly its characters (no terminating NUL); an empty text deletes the
+// Stores the text as REG_SZ with its terminating NUL; an empty text deletes the
 // value. Failures are ignored.
 void WriteStoredParameters(const std::wstring& serviceName, const std::wstring& text);
 

@@ -157,6 +157,12 @@ void CWinService::ConfigureCreated(SC_HANDLE created)
     failure.cActions = static_cast<DWORD>(actions.size());
     failure.lpsaActions = actions.empty() ? nullptr : actions.data();
     api.ChangeServiceConfig2W(created, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
+    if (!actions.empty())
+    {
+        // The actions also follow a run that reports stopped with a non-zero exit code, not only a crash.
+        SERVICE_FAILURE_ACTIONS_FLAG onFailures{TRUE};
+        api.ChangeServiceConfig2W(created, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onFailures);
+    }
     if (!m_description.empty())
     {
         std::wstring description = m_description;

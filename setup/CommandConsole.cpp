@@ -1,21 +1,19 @@
 #include "setup/CommandConsole.h"
 
-#include <cstdio>
-#include <cwchar>
+#include "platform/ConsoleText.h"
 
 namespace
 {
 
-void WriteTo(FILE* stream, const std::wstring& text)
+void WriteTo(DWORD which, const std::wstring& text)
 {
-    std::fputws(text.c_str(), stream);
-    std::fflush(stream);
+    platform::WriteStandardText(which, text);
 }
 
 } // namespace
 
 CommandConsole StandardConsole()
 {
-    return CommandConsole{[](const std::wstring& text) { WriteTo(stdout, text); },
-                          [](const std::wstring& text) { WriteTo(stderr, text); }};
+    return CommandConsole{[](const std::wstring& text) { WriteTo(STD_OUTPUT_HANDLE, text); },
+                          [](const std::wstring& text) { WriteTo(STD_ERROR_HANDLE, text); }};
 }

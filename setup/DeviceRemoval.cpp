@@ -6,6 +6,7 @@
 
 #include "diagnostics/Log.h"
 
+#include <cwchar>
 #include <string>
 
 namespace
@@ -19,6 +20,29 @@ void LogNotFound(const wchar_t* deviceInstanceId)
 bool SameInstanceId(const wchar_t* a, const wchar_t* b)
 {
     return ::CompareStringOrdinal(a, -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
+// True when the device's hardware ids include the product's. A device that has none, or whose ids
+// cannot be read, is not the product's.
+bool IsProductDevice(HDEVINFO set, SP_DEVINFO_DATA& device)
+{
+    wchar_t ids[1024] = {};
+    DWORD type = 0;
+    // Room for a final pair of NULs even when the stored list lacks them.
+    if (!driver::Devices().SetupDiGetDeviceRegistryPropertyW(
+            set, &device, SPDRP_HARDWAREID, &type, reinterpret_cast<BYTE*>(ids), sizeof(ids) - 4, nullptr) ||
+        type != REG_MULTI_SZ)
+    {
+        return false;
+    }
+    for (const wchar_t* id = ids; *id != L'\0'; id += ::wcslen(id) + 1)
+    {
+        if (SameInstanceId(id, setup::kHardwareId))
+        {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The device's global removal through the class installer; false (logged) when it fails.
@@ -60,8 +84,11 @@ bool RemoveDevices(const wchar_t* deviceInstanceId, std::uint32_t& rebootNeeded)
 {
     rebootNeeded = 0;
     driver::DeviceApi& devices = driver::Devices();
-    const driver::UniqueDeviceInfoSet set(devices.SetupDiGetClassDevsW(
-        &setup::kInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    // Every root-enumerated device, present or not, whatever its class: a device whose driver failed
+    // (or that a failed add left without one) exposes no interface, and must still be found. The
+    // product's devices are picked by their hardware id.
+    const driver::UniqueDeviceInfoSet set(
+        devices.SetupDiGetClassDevsW(nullptr, L"ROOT", nullptr, DIGCF_ALLCLASSES));
     if (!set)
     {
         if (deviceInstanceId != nullptr)
@@ -100,7 +127,8 @@ bool RemoveDevices(const wchar_t* deviceInstanceId, std::uint32_t& rebootNeeded)
             setup::LogSetupError(L"SetupDiGetDeviceInstanceId failed: ", ::GetLastError());
             return false;
         }
-        if (deviceInstanceId != nullptr && !SameInstanceId(deviceInstanceId, instanceId))
+        if ((deviceInstanceId != nullptr && !SameInstanceId(deviceInstanceId, instanceId)) ||
+            !IsProductDevice(set.get(), device))
         {
             continue;
         }

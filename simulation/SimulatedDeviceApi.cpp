@@ -25,6 +25,7 @@ DeviceApi& Devices()
         .SetupDiCreateDeviceInfoList = &s::SetupDiCreateDeviceInfoList,
         .SetupDiCreateDeviceInfoW = &s::SetupDiCreateDeviceInfoW,
         .SetupDiSetDeviceRegistryPropertyW = &s::SetupDiSetDeviceRegistryPropertyW,
+        .SetupDiGetDeviceRegistryPropertyW = &s::SetupDiGetDeviceRegistryPropertyW,
         .SetupDiCallClassInstaller = &s::SetupDiCallClassInstaller,
         .DiInstallDevice = &s::DiInstallDevice,
         .SetupDiGetDeviceInfoListDetailW = &s::SetupDiGetDeviceInfoListDetailW,

@@ -35,6 +35,8 @@ BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO set, PCWSTR name, const GUID* clas
                                      HWND parent, DWORD flags, PSP_DEVINFO_DATA device);
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
                                               const BYTE* buffer, DWORD size);
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, PSP_DEVINFO_DATA device, DWORD property,
+                                              PDWORD type, PBYTE buffer, DWORD size, PDWORD required);
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device);
 BOOL WINAPI SetupDiGetDeviceInfoListDetailW(HDEVINFO set, PSP_DEVINFO_LIST_DETAIL_DATA_W detail);
 BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO set, PSP_DEVINFO_DATA device,

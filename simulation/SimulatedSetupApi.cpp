@@ -6,6 +6,8 @@
 #include "simulation/SimulatedServices.h"
 #include "simulation/WorldStore.h"
 
+#include <cstring>
+
 #include <algorithm>
 
 #include <objbase.h>
@@ -424,6 +426,51 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO handle, PSP_DEVINFO_DATA 
                     store::SetHardwareIds(element->instanceId, element->hardwareIds);
                 }
             }
+            return TRUE;
+        });
+}
+
+// Only the hardware ids are kept; every other property is missing (ERROR_INVALID_DATA, as for a
+// property a device does not have).
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, PSP_DEVINFO_DATA device, DWORD property,
+                                              PDWORD type, PBYTE buffer, DWORD size, PDWORD required)
+{
+    return CDeviceInfoSets::Instance().WithSet(
+        handle,
+        [&](DeviceInfoSet& set) -> BOOL
+        {
+            const DeviceInfoElement* element = CDeviceInfoSets::Element(set, device);
+            if (!element)
+            {
+                return FALSE;
+            }
+            if (property != SPDRP_HARDWAREID || element->hardwareIds.empty())
+            {
+                ::SetLastError(ERROR_INVALID_DATA);
+                return FALSE;
+            }
+            std::wstring list;
+            for (const std::wstring& id : element->hardwareIds)
+            {
+                list += id;
+                list += L'\0';
+            }
+            list += L'\0';
+            const DWORD bytes = static_cast<DWORD>(list.size() * sizeof(wchar_t));
+            if (type)
+            {
+                *type = REG_MULTI_SZ;
+            }
+            if (required)
+            {
+                *required = bytes;
+            }
+            if (!buffer || size < bytes)
+            {
+                ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return FALSE;
+            }
+            std::memcpy(buffer, list.data(), bytes);
             return TRUE;
         });
 }

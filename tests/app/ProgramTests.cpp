@@ -58,14 +58,14 @@ std::filesystem::path Program()
     return BinDirectory() / L"orvane.exe";
 }
 
-// The console text as the program wrote it, with the C runtime's "\r\n" turned back into "\n".
+// The console text as the program wrote it to a pipe (UTF-8), with "\r\n" turned back into "\n".
 std::wstring Normalise(const std::string& bytes)
 {
     std::wstring text;
     const int length =
-        MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     text.resize(static_cast<std::size_t>(length));
-    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), length);
     std::wstring result;
     for (std::size_t i = 0; i < text.size(); ++i)
     {
@@ -177,6 +177,8 @@ TEST(ProgramTest, ScanErrorsGoToStandardErrorWithTheUsage)
         {L"--ver", L"ambiguous option -- ver"},
         {L"-x", L"unknown option -- x"},
         {L"-r", L"option requires an argument -- r"},
+        // Text outside ASCII arrives whole.
+        {L"--\u4e2d\u00fcber", L"unknown option -- \u4e2d\u00fcber"},
     };
     for (const auto& [arguments, message] : cases)
     {

@@ -91,7 +91,7 @@ TEST_F(ConfigTest, LoadGlobalParametersFillsAnEmptyKeyWithThreeEmptyValues)
         const testreg::StoredValue value = testreg::Query(kParameters, name);
         EXPECT_TRUE(value.exists) << name;
         EXPECT_EQ(value.type, static_cast<DWORD>(REG_SZ)) << name;
-        EXPECT_EQ(value.size, 0u) << name;
+        EXPECT_EQ(value.size, 2u) << name;
     }
     EXPECT_EQ(config.Globals(), GlobalParameters{});
 }
@@ -108,7 +108,7 @@ TEST_F(ConfigTest, LoadGlobalParametersKeepsPresentValuesAndReplacesUnreadableOn
     EXPECT_EQ(config.AdminPassword(), L"stored");
     const testreg::StoredValue replaced = testreg::Query(kParameters, L"SSLPrivate");
     EXPECT_EQ(replaced.type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(replaced.size, 0u);
+    EXPECT_EQ(replaced.size, 2u);
 }
 
 LSTATUS WINAPI FailingSetValue(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD)

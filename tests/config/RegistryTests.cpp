@@ -101,8 +101,35 @@ TEST_F(RegistryTest, ReadStringMissingValueAndOptionalAbsence)
     EXPECT_FALSE(key.ReadOptionalString(L"missing").has_value());
 }
 
+// RegGetValueW as the documentation states it: the string it hands out is always terminated, so a
+// value stored without a terminator needs a buffer two bytes larger than its data (Wine fills a buffer
+// of exactly the data's size without one).
+LSTATUS WINAPI TerminatingGetValue(HKEY key, LPCWSTR subkey, LPCWSTR name, DWORD flags, LPDWORD type,
+                                   PVOID data, LPDWORD size)
+{
+    DWORD stored = 0;
+    DWORD storedType = 0;
+    if (data != nullptr && size != nullptr &&
+        ::RegQueryValueExW(key, name, nullptr, &storedType, nullptr, &stored) == ERROR_SUCCESS &&
+        storedType == REG_SZ)
+    {
+        std::wstring raw(stored / sizeof(wchar_t) + 1, L'\0');
+        DWORD read = stored;
+        ::RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(raw.data()), &read);
+        const bool terminated = stored >= sizeof(wchar_t) && raw[stored / sizeof(wchar_t) - 1] == L'\0';
+        const DWORD needed = terminated ? stored : stored + static_cast<DWORD>(sizeof(wchar_t));
+        if (*size < needed)
+        {
+            *size = needed;
+            return ERROR_MORE_DATA;
+        }
+    }
+    return ::RegGetValueW(key, subkey, name, flags, type, data, size);
+}
+
 TEST_F(RegistryTest, ReadStringWithAndWithoutTerminator)
 {
+    CApiOverride terminating(platform::Api().RegGetValueW, &TerminatingGetValue);
     testreg::SetRawString(kTestPath, L"raw", L"abcdef");
     ASSERT_EQ(testreg::Query(kTestPath, L"raw").size, 12u);
     testreg::SetString(kTestPath, L"terminated", L"abc");
@@ -143,22 +170,21 @@ LSTATUS WINAPI RecordingSetValue(HKEY key, LPCWSTR name, DWORD reserved, DWORD t
     return ::RegSetValueExW(key, name, reserved, type, data, size);
 }
 
-TEST_F(RegistryTest, WriteStringPassesTwoBytesPerCharacterWithoutTerminator)
+TEST_F(RegistryTest, WriteStringPassesTheTerminator)
 {
     const CRegistry key = TestKey();
     {
         CApiOverride guard(platform::Api().RegSetValueExW, &RecordingSetValue);
-        key.WriteString(L"v", L"abc");
+        key.WriteString(L"v", std::wstring_view(L"abcdef", 3));
     }
-    EXPECT_EQ(g_writtenBytes, 6u);
+    EXPECT_EQ(g_writtenBytes, 8u);
     EXPECT_EQ(g_writtenType, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(key.ReadString(L"v"), L"abc");
+    EXPECT_EQ(testreg::Query(kTestPath, L"v").bytes, std::wstring(L"abc", 4));
 
     key.WriteString(L"e", L"");
     const testreg::StoredValue empty = testreg::Query(kTestPath, L"e");
-    EXPECT_TRUE(empty.exists);
     EXPECT_EQ(empty.type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(empty.size, 0u);
+    EXPECT_EQ(empty.size, 2u);
 }
 
 TEST_F(RegistryTest, EnumerateSubKeys)

@@ -244,7 +244,7 @@ TEST_F(RegistryFuzz, LoadAndReloadGiveTheValueOrTheDefinedFallback)
                 if (m_globals[i])
                 {
                     EXPECT_EQ(stored.type, static_cast<DWORD>(REG_SZ)) << kGlobalNames[i];
-                    EXPECT_EQ(stored.size, 0u) << kGlobalNames[i];
+                    EXPECT_EQ(stored.size, 2u) << kGlobalNames[i]; // the terminator alone
                 }
             }
             const auto record = config.GetOrCreateInstance(kInstanceId);

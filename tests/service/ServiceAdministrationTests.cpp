@@ -38,6 +38,7 @@ struct CScmWorld
     std::vector<DWORD> sleeps;
     std::wstring errors;
     DWORD sidType = ~0u;
+    int failureActionsOnNonCrash = -1;
     std::vector<std::wstring> privileges;
     std::wstring writableSddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
     std::vector<std::wstring> securityPaths;
@@ -117,6 +118,11 @@ SC_HANDLE WINAPI FakeCreate(SC_HANDLE, LPCWSTR, LPCWSTR, DWORD, DWORD, DWORD, DW
 }
 BOOL WINAPI FakeChangeConfig(SC_HANDLE, DWORD level, LPVOID info)
 {
+    if (level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG)
+    {
+        g_scm.failureActionsOnNonCrash =
+            static_cast<SERVICE_FAILURE_ACTIONS_FLAG*>(info)->fFailureActionsOnNonCrashFailures;
+    }
     if (level == SERVICE_CONFIG_SERVICE_SID_INFO)
     {
         g_scm.sidType = static_cast<SERVICE_SID_INFO*>(info)->dwServiceSidType;
@@ -252,6 +258,7 @@ TEST_F(ServiceAdministration, InstallGivesAServiceSidAndOnlyTheNeededPrivilegesA
     CProcessWinService service(L"velmar.orvane.cl.dll", nullptr, nullptr);
     EXPECT_TRUE(service.Execute(ServiceOperationInstall, L""));
     EXPECT_EQ(g_scm.sidType, static_cast<DWORD>(SERVICE_SID_TYPE_UNRESTRICTED));
+    EXPECT_EQ(g_scm.failureActionsOnNonCrash, TRUE);
     EXPECT_EQ(g_scm.privileges, (std::vector<std::wstring>{L"SeChangeNotifyPrivilege"}));
 
     // The executable's folder and the library beside it, on the console and in the event log.
@@ -320,7 +327,7 @@ TEST(ServiceStopReports, CheckpointMovesUntilStoppedWhichAcceptsNothing)
     status.ReportRunning();
     HandleServiceControl(status, nullptr, SERVICE_CONTROL_STOP);
     ASSERT_TRUE(WaitUntil([] { return Reports().size() >= 5; }, std::chrono::seconds(20)));
-    status.ReportStopped();
+    status.ReportStopped(1); // a run that failed
     // A control that comes too late reports nothing.
     HandleServiceControl(status, nullptr, SERVICE_CONTROL_STOP);
 
@@ -339,6 +346,8 @@ TEST(ServiceStopReports, CheckpointMovesUntilStoppedWhichAcceptsNothing)
     EXPECT_EQ(reports.back().dwControlsAccepted, 0u);
     EXPECT_EQ(reports.back().dwCheckPoint, 0u);
     EXPECT_EQ(reports.back().dwWaitHint, 0u);
+    EXPECT_EQ(reports.back().dwWin32ExitCode, static_cast<DWORD>(ERROR_SERVICE_SPECIFIC_ERROR));
+    EXPECT_EQ(reports.back().dwServiceSpecificExitCode, 1u);
 }
 
 } // namespace

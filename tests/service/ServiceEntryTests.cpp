@@ -6,6 +6,7 @@
 #include "platform/Event.h"
 #include "platform/UniqueHandle.h"
 #include "service/DependOnService.h"
+#include "service/EventLogSource.h"
 #include "service/ProcessWinService.h"
 #include "service/ServiceArguments.h"
 #include "service/ServiceEntry.h"
@@ -15,6 +16,7 @@
 
 #include <winternl.h>
 
+#include <map>
 #include <vector>
 
 using namespace servicetest;
@@ -93,18 +95,20 @@ TEST_F(ServiceEntry, ArgumentVectorFromStartArgumentsAndStoredOptions)
     EXPECT_EQ(arguments.Count(), 0);
 }
 
-// What the last write of a registry value was given.
+// What the last write of a registry value was given, and every write's byte count by value name.
 DWORD g_writtenType = 0;
 DWORD g_writtenBytes = 0;
+std::map<std::wstring, DWORD> g_bytesByName;
 LSTATUS WINAPI RecordingSetValue(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                                  DWORD bytes)
 {
     g_writtenType = type;
     g_writtenBytes = bytes;
+    g_bytesByName[name] = bytes;
     return RegSetValueExW(key, name, reserved, type, data, bytes);
 }
 
-TEST_F(ServiceEntry, StoredOptionsAreWrittenWithoutTerminatorAndDeletedWhenEmpty)
+TEST_F(ServiceEntry, StoredOptionsAreWrittenWithTerminatorAndDeletedWhenEmpty)
 {
     CreateKey(kServiceKey);
     CProcessWinService service(L"velmar.orvane.cl.dll", nullptr, nullptr);
@@ -113,11 +117,21 @@ TEST_F(ServiceEntry, StoredOptionsAreWrittenWithoutTerminatorAndDeletedWhenEmpty
         service.WriteParameters(L"-vv --event-log ");
     }
     EXPECT_EQ(g_writtenType, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(g_writtenBytes, 32u);
+    EXPECT_EQ(g_writtenBytes, 34u);
     EXPECT_EQ(ArgumentWords(&service, {L"VELMAR ORVANE.CL drv"}),
               (Words{L"VELMAR", L"ORVANE.CL", L"drv", L"-vv", L"--event-log"}));
     service.WriteParameters(L"");
     EXPECT_FALSE(ReadText(kServiceKey, L"Parameters"));
+
+    // The event-log source's message file: 129 characters and the terminator.
+    UnregisterEventLogSource();
+    {
+        CApiOverride recording(platform::Api().RegSetValueExW, &RecordingSetValue);
+        ASSERT_TRUE(RegisterEventLogSource());
+    }
+    UnregisterEventLogSource();
+    EXPECT_EQ(g_bytesByName[L"EventMessageFile"], 260u);
+    EXPECT_EQ(g_bytesByName[L"TypesSupported"], 4u);
 }
 
 // The reports of the process under test, in order.

@@ -159,9 +159,7 @@ TEST_F(ServiceUnderScm, InstallRegistersTheSourceCreatesTheServiceAndStreams)
     ASSERT_TRUE(parameters);
     EXPECT_EQ(parameters->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(parameters->text, L"-vv --event-log ");
-    // Written as its 32 bytes (ServiceEntry.StoredOptionsAreWritten...); Wine's RegSetValueExW stores a
-    // NUL after a string written without one, Windows stores exactly what it is given.
-    EXPECT_TRUE(parameters->bytes == 32 || parameters->bytes == 34) << parameters->bytes;
+    EXPECT_EQ(parameters->bytes, 34u); // with the terminator
 
     DWORD types = 0;
     DWORD size = sizeof(types);
@@ -172,6 +170,7 @@ TEST_F(ServiceUnderScm, InstallRegistersTheSourceCreatesTheServiceAndStreams)
     const auto messageFile = ReadText(kSourceKey, L"EventMessageFile");
     ASSERT_TRUE(messageFile);
     EXPECT_EQ(messageFile->type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(messageFile->bytes, 260u);
     EXPECT_EQ(messageFile->text, L"%windir%\\Microsoft.NET\\Framework\\v4.0.30319\\EventLogMessages.dll;"
                                  L"%windir%\\Microsoft.NET\\Framework\\v2.0.50727\\EventLogMessages.dll");
 
@@ -186,6 +185,24 @@ TEST_F(ServiceUnderScm, InstallRegistersTheSourceCreatesTheServiceAndStreams)
     EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
     EXPECT_EQ(ServiceProcess(), process);
     EXPECT_EQ(StoredParameters(), L"-vv --event-log ");
+}
+
+// At boot the service may start before its devices: it keeps running and takes them when they come.
+TEST_F(ServiceUnderScm, StartedWithoutDevicesItTakesThemWhenTheyArrive)
+{
+    for (const auto& id : m_devices)
+    {
+        ASSERT_EQ(simulation::RequestRemoval(id, simulation::RemovalKind::Orderly),
+                  simulation::RemovalOutcome::Removed);
+    }
+    ASSERT_EQ(RunCommand(L"-I").exitCode, 0u);
+    ASSERT_TRUE(BecomesRunning());
+    // Running is reported before the run looks for devices: give a run that would end on "none found"
+    // the time to end (a run that waits never fails this).
+    EXPECT_FALSE(WaitUntil([] { return ServiceState() == SERVICE_STOPPED; }, 3s));
+    m_devices = {simulation::AddDevice(), simulation::AddDevice()};
+    EXPECT_TRUE(Streams());
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 TEST_F(ServiceUnderScm, StopStartRestartAndStoredOptions)

@@ -170,6 +170,11 @@ TEST_F(DeviceCommandTest, EachFailingCreationStepLogsOneErrorAndUndoesNothing)
         {
             ASSERT_EQ(devices.size(), 1u) << step;
             EXPECT_EQ(static_cast<int>(devices[0].state), left) << step;
+            // Found by its hardware id, with or without a driver and an interface: -r cleans it up.
+            simulation::SetInstallFailure(step, 0);
+            EXPECT_EQ(Run({L"-r", L"all"}), 0) << step;
+            EXPECT_EQ(simulation::store::Devices().at(0).state, simulation::DeviceState::Removed) << step;
+            testreg::DeleteProductKey(); // made by -r
         }
     }
 
