@@ -174,6 +174,15 @@ bool CAudioLoop::RunPass(const TraceActivity& thread)
         }
         if (!instance.m_driver.IsOpen() || instance.m_driver.IsCancelled())
         {
+            // A removal asked for while the channel was closed (a restart of the processing, say):
+            // opening it again before the answer would veto the removal with the new handle.
+            if (instance.m_driver.GetRemovalState() == CDriver::RemovalState::QueryRemove &&
+                instance.m_driver.AwaitRemovalOutcome(instance.m_stop) == CDriver::RemovalOutcome::Removed)
+            {
+                VLOG_ASYNC(velmar::LogSeverity::Info) << L"Audio driver has been removed for " << name;
+                WaitBeforeRetry();
+                continue;
+            }
             TraceActivity opening(TraceEvents::OpeningDriver, name, &loop);
             if (!instance.m_driver.Open(instance.m_interfacePath))
             {
