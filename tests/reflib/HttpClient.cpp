@@ -1,4 +1,5 @@
 #include "HttpClient.h"
+#include "HttpRequestBuilder.h"
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -41,29 +42,7 @@ CHttpResult HttpRequest(std::uint16_t port, const std::string& method, const std
 {
     asio::io_context io;
     beast::tcp_stream stream(io);
-    http::request<http::string_body> request{http::string_to_verb(method), target, 11};
-    request.set(http::field::host, "127.0.0.1");
-    if (credentials != nullptr)
-    {
-        request.set(http::field::authorization, BasicAuthorization(*credentials));
-    }
-    if (!body.empty())
-    {
-        request.set(http::field::content_type, "application/json");
-        request.body() = body;
-    }
-    for (const auto& [name, value] : headers)
-    {
-        if (value.empty())
-        {
-            request.erase(name);
-        }
-        else
-        {
-            request.set(name, value);
-        }
-    }
-    request.prepare_payload();
+    const auto request = BuildRequest(method, target, "127.0.0.1", body, credentials, headers);
     beast::flat_buffer buffer;
     http::response<http::string_body> response;
     CHttpResult result;

@@ -1,4 +1,5 @@
 #include "HttpsClient.h"
+#include "HttpRequestBuilder.h"
 
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
@@ -34,29 +35,8 @@ CHttpsResult HttpsRequest(std::uint16_t port, const std::string& trustedCertific
     }
     context.set_verify_mode(ssl::verify_peer);
 
-    http::request<http::string_body> request{http::string_to_verb(method), target, 11};
-    request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
-    if (credentials != nullptr)
-    {
-        request.set(http::field::authorization, BasicAuthorization(*credentials));
-    }
-    if (!body.empty())
-    {
-        request.set(http::field::content_type, "application/json");
-        request.body() = body;
-    }
-    for (const auto& [name, value] : headers)
-    {
-        if (value.empty())
-        {
-            request.erase(name);
-        }
-        else
-        {
-            request.set(name, value);
-        }
-    }
-    request.prepare_payload();
+    const auto request =
+        BuildRequest(method, target, "127.0.0.1:" + std::to_string(port), body, credentials, headers);
 
     asio::io_context io;
     beast::ssl_stream<beast::tcp_stream> stream(io, context);
