@@ -73,6 +73,7 @@ CommandResult RunCommand(const std::wstring& arguments, std::chrono::millisecond
         platform::UniqueFile err = OutputFile(errPath);
         if (!out || !err)
         {
+            result.err = L"cannot create the output files: error " + std::to_wstring(GetLastError()) + L"\n";
             return result;
         }
         STARTUPINFOW startup{};
@@ -84,11 +85,24 @@ CommandResult RunCommand(const std::wstring& arguments, std::chrono::millisecond
         std::wstring commandLine = L"\"" + program + L"\" " + arguments;
         PROCESS_INFORMATION info{};
         const auto begin = std::chrono::steady_clock::now();
-        if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                            nullptr, nullptr, &startup, &info))
+        // Wine now and then fails to start a program on a loaded machine: two more tries, and the
+        // reason in the result when it still does not start.
+        bool started = false;
+        for (int attempt = 0; attempt < 3 && !started; ++attempt)
+        {
+            started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                     CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info) != FALSE;
+            if (!started)
+            {
+                result.err = L"cannot start the program: error " + std::to_wstring(GetLastError()) + L"\n";
+                Sleep(200);
+            }
+        }
+        if (!started)
         {
             return result;
         }
+        result.err.clear();
         const platform::UniqueThread thread(info.hThread);
         const platform::UniqueHandle process(info.hProcess);
         if (WaitForSingleObject(process.get(), static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0)
