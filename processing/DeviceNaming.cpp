@@ -3,6 +3,7 @@
 #include "config/InstanceId.h"
 #include "config/Registry.h"
 #include "driver/DeviceChildren.h"
+#include "driver/InterfaceClass.h"
 #include "driver/EndpointProperty.h"
 #include "platform/ConsoleText.h"
 #include "platform/TextConversion.h"
@@ -89,7 +90,7 @@ void NameDevice(const std::wstring& interfacePath, const CProcessingInstance& in
 {
     velmar::CInstance::CClient::Create(instance)->Send(ProcessorNameRequest(name));
 
-    for (const std::wstring& child : GetDeviceChildren(interfacePath, kDriverInterfaceClass))
+    for (const std::wstring& child : GetDeviceChildren(interfacePath, driver::kInterfaceClass))
     {
         SetEndpointStringProperty(child, kDeviceDescriptionKey, name.c_str());
     }

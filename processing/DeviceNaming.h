@@ -7,10 +7,6 @@
 
 class CProcessingInstance;
 
-// The interface class of the virtual driver's control interface.
-inline constexpr GUID kDriverInterfaceClass = {
-    0x19e108d8, 0x935a, 0x460c, {0x9f, 0x52, 0xcd, 0xc7, 0xc6, 0x32, 0x92, 0xe1}};
-
 // The processor name request for the library.
 std::string ProcessorNameRequest(const std::wstring& name);
 

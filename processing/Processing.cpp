@@ -3,6 +3,7 @@
 #include "config/InstanceId.h"
 #include "config/StoragePath.h"
 #include "diagnostics/Log.h"
+#include "driver/InterfaceClass.h"
 #include "platform/Boundary.h"
 #include "platform/TextConversion.h"
 #include "processing/Instance.h"
@@ -97,8 +98,7 @@ bool CProcessing::Start()
     }
     ExportCertificatePaths();
     m_endpointWatcher->Register();
-    m_watcher.SetInterfaceClass(
-        GUID{0x19e108d8, 0x935a, 0x460c, {0x9f, 0x52, 0xcd, 0xc7, 0xc6, 0x32, 0x92, 0xe1}});
+    m_watcher.SetInterfaceClass(driver::kInterfaceClass);
     return m_watcher.Start();
 }
 

@@ -7,6 +7,7 @@
 #include "simulation/WorldStore.h"
 #include "simulation/WorldValues.h"
 
+#include "driver/InterfaceClass.h"
 #include "platform/Boundary.h"
 
 #include <algorithm>
@@ -19,7 +20,7 @@ namespace simulation
 namespace
 {
 
-const GUID kInterfaceClass = {0x19e108d8, 0x935a, 0x460c, {0x9f, 0x52, 0xcd, 0xc7, 0xc6, 0x32, 0x92, 0xe1}};
+using driver::kInterfaceClass;
 constexpr size_t kDeliveryThreads = 4;
 // How long the second group of a pass waits for the first group's callbacks to return. Bounded, so
 // that a callback waiting for the other group cannot hang the world.

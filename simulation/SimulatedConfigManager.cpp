@@ -6,6 +6,7 @@
 #include "simulation/WorldStore.h"
 #include "simulation/WorldValues.h"
 
+#include "driver/InterfaceClass.h"
 #include "platform/Boundary.h"
 
 #include <algorithm>
@@ -16,7 +17,7 @@ namespace simulation::services
 namespace
 {
 
-const GUID kInterfaceClass = {0x19e108d8, 0x935a, 0x460c, {0x9f, 0x52, 0xcd, 0xc7, 0xc6, 0x32, 0x92, 0xe1}};
+using driver::kInterfaceClass;
 
 // The double-NUL list of present interfaces of the class, or an error.
 CONFIGRET ReadInterfaceList(const GUID* interfaceClass, const wchar_t* deviceId, ULONG flags,

@@ -5,6 +5,7 @@
 #include "simulation/InstallBehaviour.h"
 #include "simulation/SimulatedServices.h"
 #include "simulation/WorldStore.h"
+#include "driver/InterfaceClass.h"
 
 #include <cstring>
 
@@ -18,7 +19,7 @@ namespace simulation::services
 namespace
 {
 
-const GUID kInterfaceClass = {0x19e108d8, 0x935a, 0x460c, {0x9f, 0x52, 0xcd, 0xc7, 0xc6, 0x32, 0x92, 0xe1}};
+using driver::kInterfaceClass;
 const DEVPROPKEY kDeviceChildren = {
     {0x4340a6c5, 0x93fa, 0x4706, {0x97, 0x2c, 0x7b, 0x64, 0x80, 0x08, 0xa5, 0xa7}}, 9};
 const DEVPROPKEY kDeviceInstanceId = {
