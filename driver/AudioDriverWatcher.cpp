@@ -2,6 +2,8 @@
 
 #include "diagnostics/Log.h"
 #include "driver/Devices.h"
+#include "driver/EndpointProperty.h"
+#include "platform/Boundary.h"
 #include "platform/SystemApi.h"
 #include "platform/SystemError.h"
 
@@ -47,14 +49,103 @@ ULONG STDMETHODCALLTYPE CAudioDriver_Watcher::Release()
     return remaining;
 }
 
-HRESULT STDMETHODCALLTYPE CAudioDriver_Watcher::OnDeviceStateChanged(LPCWSTR, DWORD)
+HRESULT STDMETHODCALLTYPE CAudioDriver_Watcher::OnDeviceStateChanged(LPCWSTR deviceId, DWORD newState)
 {
+    if (newState == DEVICE_STATE_ACTIVE)
+    {
+        Queue(deviceId);
+    }
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CAudioDriver_Watcher::OnDeviceAdded(LPCWSTR)
+HRESULT STDMETHODCALLTYPE CAudioDriver_Watcher::OnDeviceAdded(LPCWSTR deviceId)
 {
+    Queue(deviceId);
     return S_OK;
+}
+
+void CAudioDriver_Watcher::Queue(LPCWSTR endpointId)
+{
+    CatchAtBoundary(
+        [&]
+        {
+            if (endpointId == nullptr)
+            {
+                return;
+            }
+            {
+                std::lock_guard lock(m_queueMutex);
+                if (!m_worker.joinable() || m_workerStop)
+                {
+                    return;
+                }
+                m_queue.emplace_back(endpointId);
+            }
+            m_queueChanged.notify_one();
+        });
+}
+
+void CAudioDriver_Watcher::WorkerThread()
+{
+    CatchAtBoundary(
+        [&]
+        {
+            const platform::UniqueComApartment apartment = platform::EnterComApartment(COINIT_MULTITHREADED);
+            std::unique_lock lock(m_queueMutex);
+            for (;;)
+            {
+                m_queueChanged.wait(lock, [this] { return m_workerStop || !m_queue.empty(); });
+                if (m_workerStop)
+                {
+                    return;
+                }
+                const std::wstring endpointId = std::move(m_queue.front());
+                m_queue.pop_front();
+                lock.unlock();
+                CatchAtBoundary(
+                    [&]
+                    {
+                        // The enumerator lives until the worker has been stopped.
+                        driver::CComRef<IMMDevice> endpoint;
+                        if (SUCCEEDED(m_enumerator->GetDevice(endpointId.c_str(), endpoint.Put())) &&
+                            endpoint)
+                        {
+                            if (const auto instanceId = EndpointDeviceInstanceId(*endpoint.Get()))
+                            {
+                                m_onEndpointActive(*instanceId);
+                            }
+                        }
+                    },
+                    [](const std::exception* error)
+                    {
+                        VLOG(velmar::LogSeverity::Error) << L"Failed to name an audio endpoint: "
+                                                         << (error != nullptr ? error->what() : "unknown");
+                    });
+                lock.lock();
+            }
+        },
+        [](const std::exception* error)
+        {
+            VLOG(velmar::LogSeverity::Error)
+                << L"The endpoint worker ended: " << (error != nullptr ? error->what() : "unknown");
+        });
+}
+
+void CAudioDriver_Watcher::StopWorker()
+{
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_workerStop = true;
+        m_queue.clear();
+    }
+    m_queueChanged.notify_all();
+    if (m_worker.joinable())
+    {
+        m_worker.join();
+    }
+    std::lock_guard lock(m_queueMutex);
+    m_workerStop = false;
+    m_onEndpointActive = nullptr;
 }
 
 HRESULT STDMETHODCALLTYPE CAudioDriver_Watcher::OnDeviceRemoved(LPCWSTR)
@@ -72,7 +163,7 @@ HRESULT STDMETHODCALLTYPE CAudioDriver_Watcher::OnPropertyValueChanged(LPCWSTR, 
     return S_OK;
 }
 
-bool CAudioDriver_Watcher::Register()
+bool CAudioDriver_Watcher::Register(EndpointHandler onEndpointActive)
 {
     if (!m_apartment)
     {
@@ -96,6 +187,12 @@ bool CAudioDriver_Watcher::Register()
             << L"Failed to create device enumerator: " << ToHex(static_cast<std::uint32_t>(created));
         return false;
     }
+    if (onEndpointActive)
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_onEndpointActive = std::move(onEndpointActive);
+        m_worker = std::thread(&CAudioDriver_Watcher::WorkerThread, this);
+    }
     const HRESULT registered = m_enumerator->RegisterEndpointNotificationCallback(this);
     if (FAILED(registered))
     {
@@ -114,10 +211,11 @@ void CAudioDriver_Watcher::Unregister()
         return;
     }
     const HRESULT unregistered = m_enumerator->UnregisterEndpointNotificationCallback(this);
-    if (FAILED(unregistered))
+    if (FAILED(unregistered) && unregistered != E_NOTFOUND)
     {
         VLOG(velmar::LogSeverity::Warn) << L"Failed to unregister endpoint notification callback"
                                         << ToHex(static_cast<std::uint32_t>(unregistered));
     }
+    StopWorker();
     m_enumerator.Reset();
 }

@@ -61,25 +61,34 @@ constexpr PROPERTYKEY kDeviceInstanceIdKey{
 // ids are opaque: only this property says which device an endpoint is.
 bool IsEndpointOf(IMMDevice& endpoint, const std::wstring& deviceInstanceId)
 {
+    const auto own = EndpointDeviceInstanceId(endpoint);
+    return own && driver::SameLinkText(*own, deviceInstanceId);
+}
+
+} // namespace
+
+std::optional<std::wstring> EndpointDeviceInstanceId(IMMDevice& endpoint)
+{
     driver::CComRef<IPropertyStore> store;
     if (FAILED(endpoint.OpenPropertyStore(STGM_READ, store.Put())) || !store)
     {
         VLOG(velmar::LogSeverity::Error) << L"OpenPropertyStore failed";
-        return false;
+        return std::nullopt;
     }
     PROPVARIANT value;
     PropVariantInit(&value);
     if (FAILED(store->GetValue(kDeviceInstanceIdKey, &value)))
     {
-        return false;
+        return std::nullopt;
     }
-    const bool matches = value.vt == VT_LPWSTR && value.pwszVal != nullptr &&
-                         driver::SameLinkText(value.pwszVal, deviceInstanceId);
+    std::optional<std::wstring> id;
+    if (value.vt == VT_LPWSTR && value.pwszVal != nullptr)
+    {
+        id.emplace(value.pwszVal);
+    }
     platform::Api().PropVariantClear(&value);
-    return matches;
+    return id;
 }
-
-} // namespace
 
 bool SetEndpointStringProperty(const std::wstring& deviceInstanceId, const PROPERTYKEY& key,
                                const wchar_t* value)

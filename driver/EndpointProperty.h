@@ -1,8 +1,10 @@
 #pragma once
 // Writing one string property of an active audio endpoint in the system's endpoint store.
+#include <optional>
 #include <string>
 
 #include <windows.h>
+#include <mmdeviceapi.h>
 #include <wtypes.h>
 
 // The endpoint's description ({A45C254E-DF1C-4EFD-8020-67D146A850E0}, 2), the name shown for it.
@@ -18,3 +20,7 @@ inline constexpr PROPERTYKEY kDeviceDescriptionKey{
 // fails.
 bool SetEndpointStringProperty(const std::wstring& deviceInstanceId, const PROPERTYKEY& key,
                                const wchar_t* value);
+
+// The endpoint's own device instance id (PKEY_Device_InstanceId), read through a read-only property
+// store; nothing when it cannot be read or is not a string.
+std::optional<std::wstring> EndpointDeviceInstanceId(IMMDevice& endpoint);

@@ -3,11 +3,14 @@
 #include "config/InstanceId.h"
 #include "config/StoragePath.h"
 #include "diagnostics/Log.h"
+#include "driver/DeviceChildren.h"
+#include "driver/EndpointProperty.h"
 #include "driver/InterfaceClass.h"
 #include "platform/Boundary.h"
 #include "platform/TextConversion.h"
 #include "processing/Instance.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -66,6 +69,8 @@ CProcessing::CProcessing(velmar::helper::CDynLoader* library)
 
 CProcessing::~CProcessing()
 {
+    // Its worker reads the instance table, which goes before the watcher does.
+    m_endpointWatcher->Unregister();
     {
         std::lock_guard lock(m_retiredMutex);
         m_retirementStop = true;
@@ -97,7 +102,7 @@ bool CProcessing::Start()
         PrepareInstanceStorage(InstanceStoragePath(m_config.StorageRoot(), record->InstanceId()));
     }
     ExportCertificatePaths();
-    m_endpointWatcher->Register();
+    m_endpointWatcher->Register([this](const std::wstring& endpoint) { NameEndpoint(endpoint); });
     m_watcher.SetInterfaceClass(driver::kInterfaceClass);
     return m_watcher.Start();
 }
@@ -132,6 +137,7 @@ void CProcessing::WatchGlobalParameters()
 
 bool CProcessing::StopDeviceWatch()
 {
+    m_endpointWatcher->Unregister();
     m_watcher.Stop();
     std::unique_lock lock(m_retiredMutex);
     if (m_retiredCondition.wait_for(lock, kRetirementLimit,
@@ -222,6 +228,55 @@ void CProcessing::RemoveInstance(const std::wstring& path)
         m_config.EraseInstance(known);
     }
     Retire({std::move(instance), id});
+}
+
+void CProcessing::NameEndpoint(const std::wstring& endpointInstanceId)
+{
+    std::vector<std::pair<std::wstring, std::wstring>> devices; // id, interface link
+    {
+        std::lock_guard lock(m_instancesMutex);
+        for (const auto& [id, instance] : m_instances)
+        {
+            devices.emplace_back(id, instance->InterfacePath());
+        }
+    }
+    // No instance is held here: an instance is only ever destroyed on the retirement thread.
+    for (const auto& [id, link] : devices)
+    {
+        const std::vector<std::wstring> children = GetDeviceChildren(link, driver::kInterfaceClass);
+        if (std::none_of(children.begin(), children.end(),
+                         [&](const std::wstring& child)
+                         { return driver::SameLinkText(child, endpointInstanceId); }))
+        {
+            continue;
+        }
+        // A rename may publish its name between the read and the write below, and write its own
+        // before this one lands: the name is read again after the write, and written again when it
+        // moved (a few rounds; the rename writes the newest name itself as well).
+        std::optional<std::wstring> name = PublishedName(id);
+        for (int round = 0; name && round < 4; ++round)
+        {
+            SetEndpointStringProperty(endpointInstanceId, kDeviceDescriptionKey, name->c_str());
+            std::optional<std::wstring> now = PublishedName(id);
+            if (now == name)
+            {
+                break;
+            }
+            name = std::move(now);
+        }
+        return;
+    }
+}
+
+std::optional<std::wstring> CProcessing::PublishedName(const std::wstring& id) const
+{
+    std::lock_guard lock(m_instancesMutex);
+    const auto found = m_instances.find(id);
+    if (found == m_instances.end())
+    {
+        return std::nullopt;
+    }
+    return found->second->ActiveName();
 }
 
 std::vector<std::wstring> CProcessing::InstanceIds() const

@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -70,6 +71,12 @@ public:
     void OnRemoving(const std::wstring& path);
     void RemoveInstance(const std::wstring& path);
 
+    // Writes the display name of the instance whose device has this endpoint (a child of the device, by
+    // its device instance id, letter case aside) into the endpoint's description; nothing when no
+    // instance has it. Called on the endpoint watcher's worker when an endpoint appears or becomes
+    // active, which may be long after the instance named its device at pass creation.
+    void NameEndpoint(const std::wstring& endpointInstanceId);
+
     // The ids of the instances in the table (for diagnostics and tests).
     std::vector<std::wstring> InstanceIds() const;
 
@@ -82,6 +89,8 @@ private:
     void Retire(Retired retired);
     void RetirementThread();
     void ExportCertificatePaths();
+    // The display name the instance with this id publishes; nothing when it is gone.
+    std::optional<std::wstring> PublishedName(const std::wstring& id) const;
 
     velmar::helper::CDynLoader* m_library;
     CWatcher m_watcher;

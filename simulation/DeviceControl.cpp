@@ -265,7 +265,9 @@ WorldTotals Totals()
 
 bool SetEndpointState(const std::wstring& endpointId, DWORD state)
 {
-    return store::SetEndpointState(endpointId, state);
+    const bool set = store::SetEndpointState(endpointId, state);
+    store::Bump(); // endpoint notification clients of every process look again
+    return set;
 }
 
 std::optional<std::wstring> EndpointStringProperty(const std::wstring& endpointId, const GUID& fmtid,

@@ -32,6 +32,7 @@ struct DeviceRecord
     // again once a removed device is forgotten).
     DWORD record = 0;
     DeviceState state = DeviceState::Registered;
+    DWORD startedTick = 0; // GetTickCount when the device last started
     std::vector<std::wstring> hardwareIds;
     std::wstring setupClass; // "{4d36e96c-...}"
     std::wstring captureEndpoint;

@@ -57,6 +57,7 @@ bool CDeviceWorld::Start()
     // The options other processes act on.
     store::SetRootValue(values::kDeliveryOrder, static_cast<DWORD>(m_options.deliveryOrder));
     store::SetRootValue(values::kLinkCase, static_cast<DWORD>(m_options.linkCase));
+    store::SetRootValue(values::kEndpointDelay, m_options.endpointDelayMs);
     m_statsResetSeen = store::RootValue(values::kStatsResetSeq);
     g_current = this;
     ::ResetEvent(m_stop.get());
@@ -87,6 +88,7 @@ void CDeviceWorld::Stop()
     channels.clear(); // stops every channel: clients see their I/O fail
     store::SetRootValue(values::kDeliveryOrder, static_cast<DWORD>(DeliveryOrder::HandleEventsFirst));
     store::SetRootValue(values::kLinkCase, static_cast<DWORD>(LinkCase::Mixed));
+    store::SetRootValue(values::kEndpointDelay, 0);
     g_current = nullptr;
     m_serving.reset();
 }

@@ -1,16 +1,23 @@
 #include "simulation/EndpointStore.h"
 
+#include "platform/Boundary.h"
+#include "platform/UniqueHandle.h"
 #include "simulation/DeviceNames.h"
 #include "simulation/PropertyKeyText.h"
 #include "simulation/SimulatedServices.h"
 #include "simulation/WorldStore.h"
+#include "simulation/WorldValues.h"
 
 #include <propsys.h>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace simulation
@@ -74,15 +81,36 @@ HRESULT CopyString(const std::wstring& text, LPWSTR* out)
     return S_OK;
 }
 
-// The state the store reports: the configured one while the device is started, else not present.
+// The state the store reports: the configured one once the device started and its endpoints were
+// made, else not present.
 DWORD EffectiveState(const EndpointRecord& endpoint)
 {
     const auto device = store::Find(endpoint.device);
-    if (!device || device->state != DeviceState::Started)
+    if (!device || device->state != DeviceState::Started || store::EndpointsDueInMs(*device) != 0)
     {
         return DEVICE_STATE_NOTPRESENT;
     }
     return endpoint.state;
+}
+
+// Every endpoint's reported state, and the time until the next endpoint of a started device appears
+// (INFINITE when none is due).
+std::map<std::wstring, DWORD> EndpointStates(DWORD& nextDueMs)
+{
+    std::map<std::wstring, DWORD> states;
+    nextDueMs = INFINITE;
+    for (const auto& device : store::Devices())
+    {
+        if (const DWORD due = store::EndpointsDueInMs(device); due != 0)
+        {
+            nextDueMs = std::min(nextDueMs, due);
+        }
+    }
+    for (const auto& endpoint : store::Endpoints())
+    {
+        states.emplace(endpoint.id, EffectiveState(endpoint));
+    }
+    return states;
 }
 
 class CPropertyStore final : public CComObject<IPropertyStore>
@@ -361,7 +389,26 @@ public:
         }
         // No reference is taken: the client keeps itself alive while it is registered.
         std::lock_guard lock(m_mutex);
+        if (m_deliveryThreadId == ::GetCurrentThreadId())
+        {
+            return CountCallbackViolation(L"RegisterEndpointNotificationCallback");
+        }
         m_clients.push_back(client);
+        if (!m_delivery.joinable())
+        {
+            // The delivery thread keeps the enumerator while clients are registered, as the system's
+            // registration outlives the client's reference to the enumerator.
+            m_stopDelivery.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            if (!m_stopDelivery)
+            {
+                m_clients.pop_back();
+                return E_OUTOFMEMORY;
+            }
+            AddRef();
+            DWORD ignored = INFINITE;
+            m_delivered = EndpointStates(ignored);
+            m_delivery = std::thread([this] { CatchAtBoundary([this] { DeliveryLoop(); }); });
+        }
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient* client) override
@@ -370,19 +417,124 @@ public:
         {
             return E_POINTER;
         }
-        std::lock_guard lock(m_mutex);
-        const auto it = std::find(m_clients.begin(), m_clients.end(), client);
-        if (it == m_clients.end())
+        std::thread ended;
         {
-            return E_NOTFOUND;
+            std::unique_lock lock(m_mutex);
+            if (m_deliveryThreadId == ::GetCurrentThreadId())
+            {
+                // The system waits here for the callback in progress: this very one.
+                return CountCallbackViolation(L"UnregisterEndpointNotificationCallback");
+            }
+            const auto it = std::find(m_clients.begin(), m_clients.end(), client);
+            if (it == m_clients.end())
+            {
+                return E_NOTFOUND;
+            }
+            m_clients.erase(it);
+            // A callback in progress may still be using the client: it is done when this returns.
+            m_idle.wait(lock, [this] { return !m_calling; });
+            if (m_clients.empty() && m_delivery.joinable())
+            {
+                ::SetEvent(m_stopDelivery.get());
+                ended = std::move(m_delivery);
+            }
         }
-        m_clients.erase(it);
+        if (ended.joinable())
+        {
+            ended.join();
+            Release(); // the delivery thread's reference
+        }
         return S_OK;
     }
 
 private:
+    HRESULT CountCallbackViolation(const wchar_t* call)
+    {
+        std::fwprintf(stderr,
+                      L"device world: %ls called from an endpoint notification callback; on Windows "
+                      L"this deadlocks\n",
+                      call);
+        std::fflush(stderr);
+        store::IncrementRootValue(values::kUnregisterInCallback);
+        return E_UNEXPECTED;
+    }
+
+    // Tells the clients what changed in the shared store since the last look, on this thread only
+    // (the system calls notification clients on threads of its own).
+    void DeliveryLoop()
+    {
+        HKEY root = nullptr;
+        const platform::UniqueEvent changed(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        DWORD nextDueMs = INFINITE;
+        EndpointStates(nextDueMs);
+        for (;;)
+        {
+            store::ArmWorldKeyWatch(root, changed.get());
+            const HANDLE waits[] = {m_stopDelivery.get(), changed.get()};
+            const DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, nextDueMs);
+            if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED)
+            {
+                break;
+            }
+            std::map<std::wstring, DWORD> now = EndpointStates(nextDueMs);
+            for (const auto& [id, state] : now)
+            {
+                const auto before = m_delivered.find(id);
+                if (before == m_delivered.end())
+                {
+                    Deliver([&](IMMNotificationClient& client) { client.OnDeviceAdded(id.c_str()); });
+                }
+                if (before == m_delivered.end() || before->second != state)
+                {
+                    Deliver([&](IMMNotificationClient& client)
+                            { client.OnDeviceStateChanged(id.c_str(), state); });
+                }
+            }
+            for (const auto& [id, state] : m_delivered)
+            {
+                if (now.count(id) == 0)
+                {
+                    Deliver([&](IMMNotificationClient& client) { client.OnDeviceRemoved(id.c_str()); });
+                }
+            }
+            m_delivered = std::move(now);
+        }
+        if (root)
+        {
+            ::RegCloseKey(root);
+        }
+    }
+
+    template <typename Call> void Deliver(const Call& call)
+    {
+        std::unique_lock lock(m_mutex);
+        // A copy: a client unregistered meanwhile is no longer called, one being called is waited for.
+        const std::vector<IMMNotificationClient*> clients = m_clients;
+        for (IMMNotificationClient* client : clients)
+        {
+            if (std::find(m_clients.begin(), m_clients.end(), client) == m_clients.end())
+            {
+                continue;
+            }
+            m_calling = true;
+            m_deliveryThreadId = ::GetCurrentThreadId();
+            lock.unlock();
+            call(*client);
+            lock.lock();
+            m_deliveryThreadId = 0;
+            m_calling = false;
+            m_idle.notify_all();
+        }
+    }
+
     std::mutex m_mutex;
+    std::condition_variable m_idle;
     std::vector<IMMNotificationClient*> m_clients; // registered, not referenced
+    bool m_calling = false;                        // a client is being called
+    DWORD m_deliveryThreadId = 0;                  // the thread calling a client, 0 when none
+    platform::UniqueEvent m_stopDelivery;
+    std::map<std::wstring, DWORD> m_delivered; // the states the clients were told (delivery thread)
+    std::thread m_delivery;
 };
 
 } // namespace

@@ -219,7 +219,8 @@ BOOL WINAPI SetupDiGetDevicePropertyW(HDEVINFO handle, PSP_DEVINFO_DATA device, 
         ::SetLastError(ERROR_NO_SUCH_DEVINST);
         return FALSE;
     }
-    if (SameKey(*key, kDeviceChildren) && record->state == DeviceState::Started)
+    if (SameKey(*key, kDeviceChildren) && record->state == DeviceState::Started &&
+        store::EndpointsDueInMs(*record) == 0)
     {
         // In upper case, while the endpoints name themselves in lower case: only letter case aside
         // do the two agree.

@@ -32,6 +32,9 @@ struct WorldOptions
     DWORD surpriseRemovalGapMs = 500;
     // The letter case of the links in the interface list and in the notifications (every process).
     LinkCase linkCase = LinkCase::Mixed;
+    // The system's endpoint builder makes a device's audio endpoints some time after its driver
+    // started: until then the device has no children and the endpoint store lists them as not present.
+    DWORD endpointDelayMs = 300;
 };
 
 } // namespace simulation

@@ -204,6 +204,7 @@ DeviceRecord ReadDevice(const CKey& key)
     record.state = static_cast<DeviceState>(key.Dword(L"State"));
     record.index = key.Dword(L"Index");
     record.record = key.Dword(L"Record");
+    record.startedTick = key.Dword(L"StartedTick");
     const auto events = key.Raw(L"HandleEvents", RRF_RT_REG_BINARY);
     record.handleEvents.resize(events.size() / sizeof(DWORD));
     std::copy_n(events.data(), record.handleEvents.size() * sizeof(DWORD),
@@ -409,7 +410,22 @@ bool SetState(const std::wstring& instanceId, DeviceState state)
         return false;
     }
     key.SetDword(L"State", static_cast<DWORD>(state));
+    if (state == DeviceState::Started)
+    {
+        key.SetDword(L"StartedTick", ::GetTickCount());
+    }
     return true;
+}
+
+DWORD EndpointsDueInMs(const DeviceRecord& device)
+{
+    if (device.state != DeviceState::Started)
+    {
+        return 0;
+    }
+    const DWORD delay = RootValue(values::kEndpointDelay);
+    const DWORD since = ::GetTickCount() - device.startedTick; // wraps as the tick count does
+    return since >= delay ? 0 : delay - since;
 }
 
 DWORD PostHandleEvents(const std::wstring& instanceId, const std::vector<DWORD>& actions)

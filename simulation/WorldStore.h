@@ -61,6 +61,10 @@ std::wstring CreateDevice(const std::wstring& enumeratorName, const std::vector<
                           const std::wstring& setupClass);
 void SetHardwareIds(const std::wstring& instanceId, const std::vector<std::wstring>& hardwareIds);
 bool SetState(const std::wstring& instanceId, DeviceState state);
+// A started device's endpoints (and its children in the device tree) appear the world's endpoint
+// delay after it started: the milliseconds still to go, 0 once they are there or when the device is
+// not started.
+DWORD EndpointsDueInMs(const DeviceRecord& device);
 // Appends device-handle notifications; returns the 1-based position of the last one.
 DWORD PostHandleEvents(const std::wstring& instanceId, const std::vector<DWORD>& actions);
 void RecordVeto(const std::wstring& instanceId, DWORD queryPosition);

@@ -6,6 +6,8 @@ namespace simulation::values
 // Root: options of the serving world, requests to it and its answers.
 inline constexpr wchar_t kDeliveryOrder[] = L"Options.DeliveryOrder";
 inline constexpr wchar_t kLinkCase[] = L"Options.LinkCase"; // LinkCase; missing: mixed
+// How long after a device starts its endpoints appear; missing: at once.
+inline constexpr wchar_t kEndpointDelay[] = L"Options.EndpointDelayMs";
 inline constexpr wchar_t kStatsResetSeq[] = L"StatsResetSeq";
 inline constexpr wchar_t kStatsResetDone[] = L"StatsResetDone";
 

@@ -28,7 +28,8 @@ void Usage()
     std::fwprintf(
         stderr,
         L"usage: orvane-vdev start N [--frames F] [--expect E] [--order handle-first|interface-first]\n"
-        L"                         [--surprise-gap MS] [--grace MS] [--link-case upper|lower|mixed] |\n"
+        L"                         [--surprise-gap MS] [--grace MS] [--link-case upper|lower|mixed]\n"
+        L"                         [--endpoint-delay MS] |\n"
         L"                   add | remove ID|all [--veto] |\n"
         L"                   surprise-remove ID | expect ID E | short-read ID | fail-read ID CODE |\n"
         L"                   fail-write ID CODE | stall ID [MS] | slow ID FACTOR | list |\n"
@@ -102,6 +103,10 @@ int Start(int argc, wchar_t** argv)
         else if (std::wcscmp(argv[i], L"--grace") == 0)
         {
             options.removalGraceMs = std::wcstoul(argv[i + 1], nullptr, 10);
+        }
+        else if (std::wcscmp(argv[i], L"--endpoint-delay") == 0)
+        {
+            options.endpointDelayMs = std::wcstoul(argv[i + 1], nullptr, 10);
         }
         else if (std::wcscmp(argv[i], L"--link-case") == 0)
         {

@@ -7,6 +7,7 @@
 
 #include "simulation/DeviceControl.h"
 #include "simulation/DeviceWorld.h"
+#include "simulation/WorldStore.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,21 @@ uint32_t Checked(const std::wstring& id)
 {
     const auto figures = simulation::Statistics(id);
     return figures ? figures->blocksChecked : 0;
+}
+
+// The description of both of the device's endpoints, when they agree.
+std::optional<std::wstring> EndpointDescription(const std::wstring& id)
+{
+    constexpr GUID kDescription = {
+        0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}};
+    const auto device = simulation::store::Find(id);
+    if (!device)
+    {
+        return std::nullopt;
+    }
+    const auto render = simulation::EndpointStringProperty(device->renderEndpoint, kDescription, 2);
+    const auto capture = simulation::EndpointStringProperty(device->captureEndpoint, kDescription, 2);
+    return render == capture ? render : std::nullopt;
 }
 
 uint32_t Connections(const std::wstring& id)
@@ -334,6 +350,24 @@ TEST_F(HostOnWorld, RemovingAStreamingDeviceLeavesNoStorageBehind)
         << "the first start of the new device grants unlogged reading";
 }
 
+// The endpoints of a device appear well after it started (and after its instance named the device):
+// they are named when they arrive, for a device present at start and for one that arrives later.
+TEST_F(HostOnWorld, EndpointsThatAppearLateAreNamed)
+{
+    simulation::WorldOptions options;
+    options.endpointDelayMs = 2000;
+    StartWorld(options);
+    auto ids = AddDevices(1);
+    SetString(InstanceKey(ids[0]), L"Name", L"Desk");
+    StartHost();
+    ASSERT_TRUE(Streams(ids, 10)) << host->Output();
+    ids.push_back(simulation::AddDevice());
+    SetString(InstanceKey(ids[1]), L"Name", L"Booth");
+    ASSERT_TRUE(Streams({ids[1]}, 10)) << host->Output();
+    EXPECT_TRUE(WaitUntil([&] { return EndpointDescription(ids[0]) == L"Desk"; }, 10s)) << host->Output();
+    EXPECT_TRUE(WaitUntil([&] { return EndpointDescription(ids[1]) == L"Booth"; }, 10s)) << host->Output();
+}
+
 TEST_F(HostOnWorld, RetriesUntilAWorldServesTheDevices)
 {
     const auto ids = AddDevices(2);
@@ -373,6 +407,7 @@ TEST_F(HostOnWorld, ConfigurationChangesApplyLive)
                                  InstanceIdOf(ids[0]) + L"#{65E8773E-8F56-11D0-A3B9-00A0C9223196}";
     EXPECT_EQ(ReadString(render3 + L"\\#WaveRender\\Device Parameters", L"FriendlyName"),
               std::optional<std::wstring>(L"Studio \"A\""));
+    EXPECT_TRUE(WaitUntil([&] { return EndpointDescription(ids[0]) == L"Studio \"A\""; }, 5s));
 
     // Ports while streaming: the server answers, then moves. (Name is read first and is required: a key
     // without it gives ports 0.)

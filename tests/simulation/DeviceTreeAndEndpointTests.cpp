@@ -3,10 +3,13 @@
 
 #include "simulation/DeviceControl.h"
 #include "simulation/WorldStore.h"
+#include "simulation/WorldValues.h"
 
 #include <gtest/gtest.h>
 
 #include <mmdeviceapi.h>
+#include <mutex>
+#include <vector>
 #include <propsys.h>
 
 using namespace simulation;
@@ -178,12 +181,30 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++count; }
     ULONG STDMETHODCALLTYPE Release() override { return --count; }
-    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR id, DWORD state) override
+    {
+        std::lock_guard lock(mutex);
+        changes.emplace_back(id, state);
+        if (unregisterFrom != nullptr)
+        {
+            unregistered = unregisterFrom->UnregisterEndpointNotificationCallback(this);
+        }
+        return S_OK;
+    }
+    bool Saw(const std::wstring& id, DWORD state)
+    {
+        std::lock_guard lock(mutex);
+        return std::find(changes.begin(), changes.end(), std::pair(id, state)) != changes.end();
+    }
     HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow, ERole, LPCWSTR) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override { return S_OK; }
     ULONG count = 1;
+    std::mutex mutex;
+    std::vector<std::pair<std::wstring, DWORD>> changes;
+    IMMDeviceEnumerator* unregisterFrom = nullptr; // unregisters inside the callback when set
+    HRESULT unregistered = S_OK;
 };
 
 } // namespace
@@ -266,4 +287,31 @@ TEST_F(EndpointStoreTest, NotificationClientsAreNotReferencedAndOtherClassesGoTo
     void* object = nullptr;
     EXPECT_EQ(driver::Devices().CoCreateInstance(unknownClass, nullptr, CLSCTX_ALL, IID_IUnknown, &object),
               ::CoCreateInstance(unknownClass, nullptr, CLSCTX_ALL, IID_IUnknown, &object));
+}
+
+// Endpoints appear the world's delay after their device starts, and clients hear of it on the
+// enumerator's own thread; unregistering from inside a callback is counted (it deadlocks on Windows).
+TEST_F(EndpointStoreTest, ClientsHearOfEndpointsThatAppearAndMustNotUnregisterInACallback)
+{
+    CCountingClient client;
+    ASSERT_EQ(enumerator->RegisterEndpointNotificationCallback(&client), S_OK);
+    store::SetRootValue(values::kEndpointDelay, 500);
+    const auto late = store::Find(AddDevice());
+    const auto listed = [&]
+    {
+        const auto ids = ActiveIds();
+        return std::find(ids.begin(), ids.end(), late->renderEndpoint) != ids.end();
+    };
+    EXPECT_FALSE(listed());
+    EXPECT_TRUE(WaitUntil([&] { return client.Saw(late->renderEndpoint, DEVICE_STATE_ACTIVE); }));
+    EXPECT_TRUE(listed());
+
+    client.unregisterFrom = enumerator;
+    ASSERT_TRUE(SetEndpointState(late->captureEndpoint, DEVICE_STATE_DISABLED));
+    EXPECT_TRUE(WaitUntil([&] { return client.Saw(late->captureEndpoint, DEVICE_STATE_DISABLED); }));
+    EXPECT_EQ(client.unregistered, E_UNEXPECTED);
+    EXPECT_EQ(Totals().unregisterInCallback, 1u);
+    client.unregisterFrom = nullptr;
+    EXPECT_EQ(enumerator->UnregisterEndpointNotificationCallback(&client), S_OK);
+    store::SetRootValue(values::kEndpointDelay, 0);
 }
