@@ -14,7 +14,7 @@ if(NOT lines)
   message(FATAL_ERROR "${IMAGE} imports nothing: not a PE image?")
 endif()
 set(system advapi32.dll bcrypt.dll cfgmgr32.dll kernel32.dll msvcrt.dll newdev.dll ole32.dll oleaut32.dll
-    setupapi.dll shell32.dll user32.dll ws2_32.dll mswsock.dll propsys.dll crypt32.dll)
+    setupapi.dll shell32.dll user32.dll ws2_32.dll mswsock.dll propsys.dll crypt32.dll avrt.dll)
 foreach(line ${lines})
   string(REPLACE "DLL Name: " "" dll "${line}")
   string(STRIP "${dll}" dll)

@@ -62,6 +62,8 @@ SystemApi& Api()
         .GetOverlappedResult = &::GetOverlappedResult,
         .CancelIoEx = &::CancelIoEx,
         .SetThreadPriority = &::SetThreadPriority,
+        .AvSetMmThreadCharacteristicsW = &::AvSetMmThreadCharacteristicsW,
+        .AvRevertMmThreadCharacteristics = &::AvRevertMmThreadCharacteristics,
         .SetEnvironmentVariableW = &::SetEnvironmentVariableW,
         .CloseServiceHandle = &::CloseServiceHandle,
         .CoInitializeEx = &::CoInitializeEx,

@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <aclapi.h>
+#include <avrt.h>
 #include <bcrypt.h>
 #include <evntprov.h>
 #include <shlobj.h>
@@ -89,6 +90,8 @@ struct SystemApi
 
     // Threads and the process environment
     decltype(&::SetThreadPriority) SetThreadPriority;
+    decltype(&::AvSetMmThreadCharacteristicsW) AvSetMmThreadCharacteristicsW;
+    decltype(&::AvRevertMmThreadCharacteristics) AvRevertMmThreadCharacteristics;
     decltype(&::SetEnvironmentVariableW) SetEnvironmentVariableW;
 
     // Service control manager

@@ -99,6 +99,10 @@ using UniqueCoTaskMemString = CUniqueAny<TableClosedTraits<wchar_t*, &SystemApi:
 // Memory the system allocated with LocalAlloc for the caller (FORMAT_MESSAGE_ALLOCATE_BUFFER).
 using UniqueLocalMemory = CUniqueAny<TableClosedTraits<HLOCAL, &SystemApi::LocalFree>>;
 
+// The calling thread's membership of a multimedia class scheduler task (AvSetMmThreadCharacteristicsW);
+// closing leaves the task. Only the thread that joined may close it.
+using UniqueMmcssTask = CUniqueAny<TableClosedTraits<HANDLE, &SystemApi::AvRevertMmThreadCharacteristics>>;
+
 // An event-log source from RegisterEventSourceW.
 using UniqueEventSource = CUniqueAny<TableClosedTraits<HANDLE, &SystemApi::DeregisterEventSource>>;
 

@@ -7,6 +7,8 @@
 #include "diagnostics/TraceActivity.h"
 #include "diagnostics/TraceProvider.h"
 #include "platform/SystemApi.h"
+#include "platform/SystemError.h"
+#include "platform/UniqueHandle.h"
 #include "platform/TextConversion.h"
 #include "processing/DeviceNaming.h"
 #include "processing/Instance.h"
@@ -84,6 +86,19 @@ CAudioLoop::CAudioLoop(CInstance& instance)
 void CAudioLoop::Run()
 {
     TraceActivity thread(TraceEvents::WdmThread, m_instance.m_name);
+    // The multimedia class scheduler gives a "Pro Audio" thread its share of every period ahead of
+    // ordinary work, as Windows audio applications have it; without it (the scheduler service is
+    // stopped, say) the thread keeps only its own priority. Wine accepts the call and schedules by
+    // neither.
+    DWORD task = 0;
+    const platform::UniqueMmcssTask proAudio(
+        platform::Api().AvSetMmThreadCharacteristicsW(L"Pro Audio", &task));
+    if (!proAudio)
+    {
+        const DWORD error = GetLastError();
+        VLOG(velmar::LogSeverity::Warn) << L"Failed to join the Pro Audio task for " << m_instance.m_name
+                                        << L": " << FormatSystemError(error);
+    }
     while (!m_instance.m_stop.load())
     {
         if (!RunPass(thread))

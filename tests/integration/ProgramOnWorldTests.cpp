@@ -215,8 +215,14 @@ TEST_F(ProgramOnWorldTest, EndpointsOfADeviceGetTheirDescription)
 {
     const std::wstring id = simulation::AddDevice();
     const std::wstring link = simulation::LinkForInstance(id);
-    const std::vector<std::wstring> children = GetDeviceChildren(link, kInterfaceClass);
-    ASSERT_EQ(children.size(), 2u);
+    // The endpoints (the device's children) are made some time after the device started.
+    std::vector<std::wstring> children;
+    ASSERT_TRUE(WaitUntil(
+        [&]
+        {
+            children = GetDeviceChildren(link, kInterfaceClass);
+            return children.size() == 2;
+        }));
     const PROPERTYKEY description = kDeviceDescriptionKey;
     // The world's endpoint ids: the children's tails in lower case.
     std::vector<std::wstring> endpoints;
