@@ -4,6 +4,7 @@
 #include "app/GetOptLong.h"
 #include "app/ServiceParameters.h"
 #include "app/Usage.h"
+#include "diagnostics/BoundaryLog.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/ThreadLabel.h"
 #include "platform/TextConversion.h"
@@ -103,19 +104,9 @@ int ServiceCommand(FrontOperations& operations, std::uint8_t operation, int verb
 
 int GuardedProcessingRun(FrontOperations& operations, const ProcessingRunOptions& options)
 {
-    try
-    {
-        return operations.RunProcessing(options);
-    }
-    catch (const std::exception& error)
-    {
-        VLOG(velmar::LogSeverity::Fatal) << Utf8ToWide(error.what());
-    }
-    catch (...)
-    {
-        VLOG(velmar::LogSeverity::Fatal) << L"unknown exception";
-    }
-    return 1;
+    int exitCode = 1;
+    CatchAndLog(velmar::LogSeverity::Fatal, L"", [&] { exitCode = operations.RunProcessing(options); });
+    return exitCode;
 }
 
 } // namespace

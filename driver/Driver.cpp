@@ -1,5 +1,6 @@
 #include "driver/Driver.h"
 
+#include "diagnostics/BoundaryLog.h"
 #include "diagnostics/Log.h"
 #include "platform/Boundary.h"
 #include "platform/SystemApi.h"
@@ -339,12 +340,8 @@ DWORD CALLBACK CDriver::HandleNotification(HCMNOTIFICATION, PVOID context, CM_NO
 {
     if (context != nullptr)
     {
-        CatchAtBoundary([&] { static_cast<CDriver*>(context)->OnHandleNotification(action); },
-                        [](const std::exception* error)
-                        {
-                            VLOG(velmar::LogSeverity::Error) << L"Device handle notification failed: "
-                                                             << (error ? error->what() : "unknown");
-                        });
+        CatchAndLog(velmar::LogSeverity::Error, L"Device handle notification failed",
+                    [&] { static_cast<CDriver*>(context)->OnHandleNotification(action); });
     }
     // Never veto a removal.
     return ERROR_SUCCESS;

@@ -1,5 +1,6 @@
 #include "driver/InstanceWatcher.h"
 
+#include "diagnostics/BoundaryLog.h"
 #include "diagnostics/Log.h"
 #include "driver/LinkText.h"
 #include "platform/Boundary.h"
@@ -13,6 +14,7 @@ namespace
 {
 // How often the size and the list are asked while interfaces keep arriving in between.
 constexpr int kListAttempts = 16;
+constexpr const wchar_t* kNotificationFailed = L"Device interface notification failed";
 } // namespace
 
 CInstanceWatcher::~CInstanceWatcher()
@@ -148,29 +150,22 @@ DWORD CALLBACK CInstanceWatcher::NotificationCallback(HCMNOTIFICATION, PVOID con
     {
         return ERROR_SUCCESS;
     }
-    try
-    {
-        switch (action)
-        {
-        case CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL:
-            watcher->Queue(true, eventData->u.DeviceInterface.SymbolicLink);
-            break;
-        case CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL:
-            watcher->Queue(false, eventData->u.DeviceInterface.SymbolicLink);
-            break;
-        default:
-            break;
-        }
-    }
-    catch (const std::exception& error)
-    {
-        // A system thread: nothing may leave the callback.
-        VLOG(velmar::LogSeverity::Error) << L"Device interface notification failed: " << error.what();
-    }
-    catch (...)
-    {
-        VLOG(velmar::LogSeverity::Error) << L"Device interface notification failed";
-    }
+    // A system thread: nothing may leave the callback.
+    CatchAndLog(velmar::LogSeverity::Error, kNotificationFailed,
+                [&]
+                {
+                    switch (action)
+                    {
+                    case CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL:
+                        watcher->Queue(true, eventData->u.DeviceInterface.SymbolicLink);
+                        break;
+                    case CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL:
+                        watcher->Queue(false, eventData->u.DeviceInterface.SymbolicLink);
+                        break;
+                    default:
+                        break;
+                    }
+                });
     return ERROR_SUCCESS;
 }
 
@@ -278,13 +273,8 @@ void CInstanceWatcher::ReportThread()
         m_queue.pop_front();
         m_reporting = true;
         lock.unlock();
-        CatchAtBoundary([&] { notice.arrival ? Arrival(notice.link.c_str()) : Removal(notice.link.c_str()); },
-                        [&](const std::exception* error)
-                        {
-                            VLOG(velmar::LogSeverity::Error)
-                                << L"Device interface notification failed: "
-                                << (error != nullptr ? Utf8ToWide(error->what()) : std::wstring(L"unknown"));
-                        });
+        CatchAndLog(velmar::LogSeverity::Error, kNotificationFailed,
+                    [&] { notice.arrival ? Arrival(notice.link.c_str()) : Removal(notice.link.c_str()); });
         lock.lock();
         m_reporting = false;
         m_queueChanged.notify_all();

@@ -10,6 +10,7 @@
 #include "processing/PublishedName.h"
 
 #include <atomic>
+#include <exception>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -56,6 +57,9 @@ public:
     const std::wstring& InterfacePath() const noexcept { return m_interfacePath; }
     bool IsStopping() const noexcept { return m_stop.load(); }
     bool IsRestarting() const noexcept { return m_restart.load(); }
+    // The boundary of the instance's threads: logs what ended the thread (" - stopping this instance",
+    // FATAL) and stops the instance. thread names it in the log ("Instance thread").
+    void StopAfterFailure(const wchar_t* thread, const std::exception* error) noexcept;
 
 private:
     friend class CAudioLoop;

@@ -1,5 +1,6 @@
 #include "processing/LibraryInstance.h"
 
+#include "diagnostics/BoundaryLog.h"
 #include "diagnostics/Log.h"
 #include "platform/Boundary.h"
 #include "platform/TextConversion.h"
@@ -20,12 +21,7 @@ CInstance::CInstance(helper::CDynLoader* loader) : m_loader(loader)
 
 CInstance::~CInstance()
 {
-    CatchAtBoundary([this] { Shutdown(); },
-                    [](const std::exception* error)
-                    {
-                        VLOG(LogSeverity::Error)
-                            << L"Library instance shutdown failed: " << (error ? error->what() : "unknown");
-                    });
+    CatchAndLog(LogSeverity::Error, L"Library instance shutdown failed", [this] { Shutdown(); });
     if (m_parameters != 0)
     {
         m_loader->FreeParameters(m_parameters);
@@ -63,15 +59,13 @@ bool CInstance::Init(const std::string& text1, const std::string& text2, const s
 
 void CInstance::UpdateThread()
 {
-    CatchAtBoundary(
-        [this]
-        {
-            OnUpdateThreadStart();
-            m_loader->StartUpdateThread(m_process, 0);
-            OnUpdateThreadStop();
-        },
-        [](const std::exception* error)
-        { VLOG(LogSeverity::Fatal) << L"Update thread exception: " << (error ? error->what() : "unknown"); });
+    CatchAndLog(LogSeverity::Fatal, L"Update thread exception",
+                [this]
+                {
+                    OnUpdateThreadStart();
+                    m_loader->StartUpdateThread(m_process, 0);
+                    OnUpdateThreadStop();
+                });
 }
 
 void CInstance::Shutdown()

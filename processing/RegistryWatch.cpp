@@ -23,7 +23,7 @@ struct RegistryLost
 void CRegistryWatch::Run(CInstance& instance, CEvent& registryEvent, CEvent& phaseStop,
                          CProcessingInstance& processing, const TraceActivity& loop)
 {
-    CatchAtBoundary(
+    platform::CatchAtBoundary(
         [&]
         {
             try
@@ -36,21 +36,7 @@ void CRegistryWatch::Run(CInstance& instance, CEvent& registryEvent, CEvent& pha
                 instance.Stop();
             }
         },
-        [&](const std::exception* error)
-        {
-            const std::wstring name = instance.ActiveName();
-            if (error != nullptr)
-            {
-                VLOG(velmar::LogSeverity::Fatal) << L"watchreg thread exception for " << name << L": "
-                                                 << Utf8ToWide(error->what()) << L" - stopping this instance";
-            }
-            else
-            {
-                VLOG(velmar::LogSeverity::Fatal)
-                    << L"watchreg thread unknown exception for " << name << L" - stopping this instance";
-            }
-            instance.Stop();
-        });
+        [&](const std::exception* error) { instance.StopAfterFailure(L"watchreg thread", error); });
 }
 
 void CRegistryWatch::Watch(CInstance& instance, CEvent& registryEvent, CEvent& phaseStop,
