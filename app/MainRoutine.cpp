@@ -39,26 +39,26 @@ const LongOption kLongOptions[] = {
 
 constexpr int kVerbosityInfo = static_cast<int>(velmar::LogSeverity::Info);
 
-std::uint8_t ServiceOperationOf(int option)
+ServiceOperation ServiceOperationOf(int option)
 {
     switch (option)
     {
     case 'I':
-        return 1;
+        return ServiceOperation::Install;
     case 'U':
-        return 2;
+        return ServiceOperation::Uninstall;
     case 'S':
-        return 3;
+        return ServiceOperation::Start;
     case 'R':
-        return 4;
+        return ServiceOperation::Restart;
     case 'G':
-        return 5;
+        return ServiceOperation::Run;
     case 'K':
-        return 6;
+        return ServiceOperation::Stop;
     case 'P':
-        return 7;
+        return ServiceOperation::SetParameters;
     default:
-        return 0;
+        return ServiceOperation::None;
     }
 }
 
@@ -81,15 +81,15 @@ int InstallDriverCommand(FrontOperations& operations, int verbosity)
     return 2;
 }
 
-int ServiceCommand(FrontOperations& operations, std::uint8_t operation, int verbosity, bool eventLog,
+int ServiceCommand(FrontOperations& operations, ServiceOperation operation, int verbosity, bool eventLog,
                    const std::wstring& libraryFileName, CTraceProvider* traceProvider)
 {
     const std::wstring parameters = ServiceParameterString(verbosity, eventLog);
-    if (eventLog && operation == 1 && !operations.RegisterEventLogSource())
+    if (eventLog && operation == ServiceOperation::Install && !operations.RegisterEventLogSource())
     {
         return 1;
     }
-    if (eventLog && operation == 2)
+    if (eventLog && operation == ServiceOperation::Uninstall)
     {
         operations.UnregisterEventLogSource();
     }
@@ -123,7 +123,7 @@ int MainRoutine(int argc, wchar_t** argv, const std::wstring& libraryFileName, C
 
     int verbosity = kVerbosityInfo;
     bool eventLog = false;
-    std::uint8_t serviceOperation = 0;
+    ServiceOperation serviceOperation = ServiceOperation::None;
 
     for (;;)
     {
@@ -180,7 +180,7 @@ int MainRoutine(int argc, wchar_t** argv, const std::wstring& libraryFileName, C
         }
     }
 
-    if (serviceOperation != 0)
+    if (serviceOperation != ServiceOperation::None)
     {
         return ServiceCommand(operations, serviceOperation, verbosity, eventLog, libraryFileName,
                               traceProvider);

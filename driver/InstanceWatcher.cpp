@@ -38,11 +38,12 @@ bool CInstanceWatcher::Start()
     filter.Flags = 0;
     filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
     filter.u.DeviceInterface.ClassGuid = m_interfaceClass;
-    const CONFIGRET registered =
-        driver::Devices().CM_Register_Notification(&filter, this, &NotificationCallback, &m_notification);
+    const CONFIGRET registered = driver::Devices().CM_Register_Notification(
+        &filter, this, &NotificationCallback, m_notification.put());
     if (registered != CR_SUCCESS)
     {
-        m_notification = nullptr;
+        // Nothing was registered: whatever the call left there is not a registration to close.
+        (void)m_notification.release();
         {
             std::lock_guard lock(m_mutex);
             m_listening = false;
@@ -135,11 +136,7 @@ std::vector<std::wstring> CInstanceWatcher::Links() const
 
 void CInstanceWatcher::Unregister() noexcept
 {
-    if (m_notification != nullptr)
-    {
-        driver::Devices().CM_Unregister_Notification(m_notification);
-        m_notification = nullptr;
-    }
+    m_notification.reset();
 }
 
 DWORD CALLBACK CInstanceWatcher::NotificationCallback(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action,

@@ -8,6 +8,7 @@
 #include "platform/Boundary.h"
 #include "platform/TextConversion.h"
 #include "processing/Instance.h"
+#include "processing/StreamFormat.h"
 
 #include <atomic>
 #include <chrono>
@@ -85,7 +86,7 @@ bool CProcessing::Start()
         VLOG(velmar::LogSeverity::Info) << L"ORVANE.CL" << L" Version " << Utf8ToWide(library.GetVersion());
     }
     if (library.GetAudioInputCount() != 1 || library.GetAudioOutputCount() != 1 ||
-        library.GetChannelCount() != 1 || library.GetSampleRate() != 48000)
+        library.GetChannelCount() != 1 || library.GetSampleRate() != kStreamSampleRate)
     {
         VLOG(velmar::LogSeverity::Error) << L"The DLL has incompatible settings with this software";
         return false;

@@ -62,16 +62,11 @@ void CRegistryWatch::Watch(CInstance& instance, CEvent& registryEvent, CEvent& p
         TraceEvent(TraceEvents::GotRegistryChange, name, &watch);
         // Armed again before the values are read: a change made while they are read fires the next
         // round instead of being lost. A key the reload had to open again is armed after it.
-        const auto arm = [&]
-        {
-            return platform::Api().RegNotifyChangeKeyValue(
-                configuration.Key().Handle(), FALSE, CRegistry::kWatchFilter, registryEvent.Handle(), TRUE);
-        };
-        LONG armed = arm();
+        LONG armed = configuration.Key().TryWatch(registryEvent);
         const ConfigChange changes = configuration.Reload();
         if (armed != ERROR_SUCCESS)
         {
-            armed = arm();
+            armed = configuration.Key().TryWatch(registryEvent);
         }
         if (armed != ERROR_SUCCESS)
         {
