@@ -1,27 +1,11 @@
 #include "app/ConsoleInterrupt.h"
 
-#include "diagnostics/Log.h"
-#include "platform/Boundary.h"
+#include "diagnostics/BoundaryLog.h"
 #include "platform/Event.h"
 #include "platform/SystemApi.h"
-#include "platform/SystemError.h"
-#include "platform/TextConversion.h"
 
 namespace
 {
-
-void ReportFailure(const std::exception* error)
-{
-    if (const auto* eventError = dynamic_cast<const EventError*>(error))
-    {
-        const auto code = static_cast<std::uint32_t>(eventError->code());
-        VLOG(velmar::LogSeverity::Fatal)
-            << Utf8ToWide(eventError->what()) << L": " << ToHex(code) << L" " << FormatSystemError(code);
-        return;
-    }
-    VLOG(velmar::LogSeverity::Fatal) << L"Console interrupt failed: "
-                                     << (error != nullptr ? Utf8ToWide(error->what()) : L"unknown error");
-}
 
 // Within the five seconds the system gives a console that is closed, logged off or shut down.
 constexpr DWORD kCloseGraceMs = 4500;
@@ -44,11 +28,11 @@ BOOL WINAPI ConsoleInterruptHandler(DWORD controlType)
     // Nothing may leave into the system's thread. The stop comes first, so that a log that blocks or
     // fails cannot keep the run from stopping; when the stop event cannot be set the run cannot end in
     // order, so the default handler is left to end the process.
-    if (!CatchAtBoundary([] { StopEvent().Set(); }, &ReportFailure))
+    if (!CatchAndLog(velmar::LogSeverity::Fatal, L"Console interrupt failed", [] { StopEvent().Set(); }))
     {
         return FALSE;
     }
-    CatchAtBoundary([] { VLOG(velmar::LogSeverity::Verb5) << L"Interrupt Caught, leaving"; });
+    platform::CatchAtBoundary([] { VLOG(velmar::LogSeverity::Verb5) << L"Interrupt Caught, leaving"; });
     if (controlType != CTRL_C_EVENT && controlType != CTRL_BREAK_EVENT)
     {
         // The system ends the process once this returns (or after about five seconds): give the run the

@@ -56,7 +56,7 @@ FrontOperations DefaultFrontOperations()
     operations.RegisterEventLogSource = [] { return ::RegisterEventLogSource(); };
     operations.UnregisterEventLogSource = [] { ::UnregisterEventLogSource(); };
     operations.ExecuteServiceOperation = [](const std::wstring& libraryFileName,
-                                            CTraceProvider* traceProvider, std::uint8_t operation,
+                                            CTraceProvider* traceProvider, ServiceOperation operation,
                                             const std::wstring& parameters)
     {
         CProcessWinService service(libraryFileName, traceProvider, &MainRoutine);

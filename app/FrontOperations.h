@@ -1,6 +1,8 @@
 #pragma once
 // The operations the main routine dispatches to, in one process-wide table. Each entry starts out as
 // the real operation; a test replaces entries to record what the main routine asks for.
+#include "service/ServiceOperation.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -43,7 +45,7 @@ struct FrontOperations
     std::function<void()> UnregisterEventLogSource;
     // CWinService::Execute on a CProcessWinService built with the library file name and provider.
     std::function<bool(const std::wstring& libraryFileName, CTraceProvider* traceProvider,
-                       std::uint8_t operation, const std::wstring& parameters)>
+                       ServiceOperation operation, const std::wstring& parameters)>
         ExecuteServiceOperation;
 
     // The processing run; returns the exit code.

@@ -4,6 +4,7 @@
 #include "app/GetOptLong.h"
 #include "app/ServiceParameters.h"
 #include "app/Usage.h"
+#include "diagnostics/BoundaryLog.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/ThreadLabel.h"
 #include "platform/TextConversion.h"
@@ -38,26 +39,26 @@ const LongOption kLongOptions[] = {
 
 constexpr int kVerbosityInfo = static_cast<int>(velmar::LogSeverity::Info);
 
-std::uint8_t ServiceOperationOf(int option)
+ServiceOperation ServiceOperationOf(int option)
 {
     switch (option)
     {
     case 'I':
-        return 1;
+        return ServiceOperation::Install;
     case 'U':
-        return 2;
+        return ServiceOperation::Uninstall;
     case 'S':
-        return 3;
+        return ServiceOperation::Start;
     case 'R':
-        return 4;
+        return ServiceOperation::Restart;
     case 'G':
-        return 5;
+        return ServiceOperation::Run;
     case 'K':
-        return 6;
+        return ServiceOperation::Stop;
     case 'P':
-        return 7;
+        return ServiceOperation::SetParameters;
     default:
-        return 0;
+        return ServiceOperation::None;
     }
 }
 
@@ -80,15 +81,15 @@ int InstallDriverCommand(FrontOperations& operations, int verbosity)
     return 2;
 }
 
-int ServiceCommand(FrontOperations& operations, std::uint8_t operation, int verbosity, bool eventLog,
+int ServiceCommand(FrontOperations& operations, ServiceOperation operation, int verbosity, bool eventLog,
                    const std::wstring& libraryFileName, CTraceProvider* traceProvider)
 {
     const std::wstring parameters = ServiceParameterString(verbosity, eventLog);
-    if (eventLog && operation == 1 && !operations.RegisterEventLogSource())
+    if (eventLog && operation == ServiceOperation::Install && !operations.RegisterEventLogSource())
     {
         return 1;
     }
-    if (eventLog && operation == 2)
+    if (eventLog && operation == ServiceOperation::Uninstall)
     {
         operations.UnregisterEventLogSource();
     }
@@ -103,19 +104,9 @@ int ServiceCommand(FrontOperations& operations, std::uint8_t operation, int verb
 
 int GuardedProcessingRun(FrontOperations& operations, const ProcessingRunOptions& options)
 {
-    try
-    {
-        return operations.RunProcessing(options);
-    }
-    catch (const std::exception& error)
-    {
-        VLOG(velmar::LogSeverity::Fatal) << Utf8ToWide(error.what());
-    }
-    catch (...)
-    {
-        VLOG(velmar::LogSeverity::Fatal) << L"unknown exception";
-    }
-    return 1;
+    int exitCode = 1;
+    CatchAndLog(velmar::LogSeverity::Fatal, L"", [&] { exitCode = operations.RunProcessing(options); });
+    return exitCode;
 }
 
 } // namespace
@@ -132,7 +123,7 @@ int MainRoutine(int argc, wchar_t** argv, const std::wstring& libraryFileName, C
 
     int verbosity = kVerbosityInfo;
     bool eventLog = false;
-    std::uint8_t serviceOperation = 0;
+    ServiceOperation serviceOperation = ServiceOperation::None;
 
     for (;;)
     {
@@ -189,7 +180,7 @@ int MainRoutine(int argc, wchar_t** argv, const std::wstring& libraryFileName, C
         }
     }
 
-    if (serviceOperation != 0)
+    if (serviceOperation != ServiceOperation::None)
     {
         return ServiceCommand(operations, serviceOperation, verbosity, eventLog, libraryFileName,
                               traceProvider);

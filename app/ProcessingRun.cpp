@@ -103,7 +103,7 @@ int RunProcessing(const ProcessingRunOptions& options)
     }
     tracing.Release();
     // A close of the console waits for this before it lets the system end the process.
-    CatchAtBoundary([] { RunEndedEvent().Set(); });
+    platform::CatchAtBoundary([] { RunEndedEvent().Set(); });
     if (processing->RetirementAbandoned())
     {
         // Instances that did not end still run on the manager's memory: it stays for the rest of the

@@ -153,7 +153,10 @@ void CRegistry::DeleteSubKey(const std::wstring& name) const
 
 void CRegistry::Watch(const CEvent& event) const
 {
-    ThrowOnFailure(
-        platform::Api().RegNotifyChangeKeyValue(m_key.get(), FALSE, kWatchFilter, event.Handle(), TRUE),
-        "Cannot watch the registry");
+    ThrowOnFailure(TryWatch(event), "Cannot watch the registry");
+}
+
+LONG CRegistry::TryWatch(const CEvent& event) const noexcept
+{
+    return platform::Api().RegNotifyChangeKeyValue(m_key.get(), FALSE, kWatchFilter, event.Handle(), TRUE);
 }

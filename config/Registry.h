@@ -25,7 +25,7 @@ public:
 
     CRegistry() noexcept = default;
     explicit CRegistry(HKEY key) noexcept : m_key(key) {}
-    virtual ~CRegistry() = default;
+    ~CRegistry() = default;
     CRegistry(CRegistry&& other) noexcept = default;
     CRegistry& operator=(CRegistry&& other) noexcept = default;
     CRegistry(const CRegistry&) = delete;
@@ -48,7 +48,8 @@ public:
     // A REG_DWORD value of exactly four bytes (a shorter one fails with ERROR_DATATYPE_MISMATCH, a longer
     // one with the platform's ERROR_MORE_DATA). "Cannot read DWORD from registry."
     DWORD ReadDword(const std::wstring& name) const;
-    // Stores text as REG_SZ with its terminator (2 bytes per character plus 2). "Cannot write String to registry."
+    // Stores text as REG_SZ with its terminator (2 bytes per character plus 2). "Cannot write String to
+    // registry."
     void WriteString(const std::wstring& name, std::wstring_view text) const;
     // Names of the direct subkeys in enumeration order.
     std::vector<std::wstring> EnumerateSubKeys() const;
@@ -57,6 +58,8 @@ public:
     // Arms one notification: the event is signalled once when a value of this key or the set of its
     // direct subkeys changes. Re-arm after each signal. "Cannot watch the registry"
     void Watch(const CEvent& event) const;
+    // The same, for a caller that handles the failure itself: the status of the call.
+    LONG TryWatch(const CEvent& event) const noexcept;
 
     HKEY Handle() const noexcept { return m_key.get(); }
     bool IsOpen() const noexcept { return static_cast<bool>(m_key); }

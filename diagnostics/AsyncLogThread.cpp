@@ -28,7 +28,7 @@ void AsyncLogThread::Run()
 {
     // Thread boundary: a failing appender must not end the process. There is nowhere left to report
     // such a failure but the log that just failed, so the record is given up and draining goes on.
-    const auto drain = [] { CatchAtBoundary(&plog::detail::DrainAsyncLog); };
+    const auto drain = [] { platform::CatchAtBoundary(&plog::detail::DrainAsyncLog); };
     std::unique_lock<std::mutex> lock(m_mutex);
     while (!m_stop)
     {

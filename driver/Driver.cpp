@@ -1,5 +1,6 @@
 #include "driver/Driver.h"
 
+#include "diagnostics/BoundaryLog.h"
 #include "diagnostics/Log.h"
 #include "platform/Boundary.h"
 #include "platform/SystemApi.h"
@@ -19,6 +20,8 @@ constexpr auto kTransferRundownLimit = std::chrono::seconds(5);
 static_assert(CDriver::kTransferLimit + CDriver::kCancelLimit < kTransferRundownLimit);
 // The smallest request block: a chunk of up to 2048 frames needs no further allocation.
 constexpr std::size_t kInitialBlockBytes = 8192;
+// ERROR_NO_SUCH_DEVICE, which MinGW does not define.
+constexpr DWORD kErrorNoSuchDevice = 433;
 // Request blocks given up on in this process.
 std::atomic<std::uint32_t> g_parkedBlocks{0};
 
@@ -73,7 +76,8 @@ bool CDriver::Open(const std::wstring& link)
             platform::Api().CloseHandle(handle);
             return false;
         }
-        m_handle = handle;
+        m_file.reset(handle);
+        m_transferHandle = handle;
     }
     // Watched at once: a query-remove that comes between the open and the registration is not seen by
     // this handle's owner, and the system then refuses the removal for the open handle.
@@ -81,18 +85,42 @@ bool CDriver::Open(const std::wstring& link)
     (void)ReserveBlock(m_blockSize);
     // A query-remove on the new registration may have come at once and let go of the handle: the
     // device is on its way out, so this is no open channel (the caller waits before trying again).
-    return m_handle.load() == handle;
+    return m_transferHandle.load() == handle;
 }
 
-void CDriver::Close()
+bool CDriver::Close()
 {
-    std::lock_guard lock(m_ioMutex);
-    HANDLE handle = m_handle.exchange(INVALID_HANDLE_VALUE);
-    if (handle != INVALID_HANDLE_VALUE)
+    HANDLE closing = INVALID_HANDLE_VALUE;
     {
-        platform::Api().CancelIoEx(handle, nullptr);
-        platform::Api().CloseHandle(handle);
+        std::lock_guard lock(m_ioMutex);
+        m_transferHandle = INVALID_HANDLE_VALUE;
+        if (!m_file)
+        {
+            return true;
+        }
+        closing = m_file.get();
+        platform::Api().CancelIoEx(closing, nullptr);
     }
+    // A transfer counts itself in before its first look at the handle: once none is in flight, none
+    // uses the handle, and a later one sees no handle.
+    const auto deadline = std::chrono::steady_clock::now() + kTransferRundownLimit;
+    while (m_transfersInFlight.load() != 0)
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+        {
+            VLOG(velmar::LogSeverity::Error)
+                << L"A cancelled transfer did not come back; the device stays open";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::lock_guard lock(m_ioMutex);
+    // An Open in between (on the transferring thread) closed this handle itself before its own.
+    if (m_file.get() == closing && m_transferHandle.load() == INVALID_HANDLE_VALUE)
+    {
+        m_file.reset();
+    }
+    return !m_file;
 }
 
 void CDriver::Cancel()
@@ -100,7 +128,7 @@ void CDriver::Cancel()
     {
         std::lock_guard lock(m_ioMutex);
         m_cancelled = true;
-        HANDLE handle = m_handle.load();
+        HANDLE handle = m_transferHandle.load();
         if (handle != INVALID_HANDLE_VALUE)
         {
             platform::Api().CancelIoEx(handle, nullptr);
@@ -125,7 +153,7 @@ bool CDriver::Transfer(bool write, void* buffer, DWORD size)
     {
         return Failed();
     }
-    HANDLE handle = m_handle.load();
+    HANDLE handle = m_transferHandle.load();
     if (handle == INVALID_HANDLE_VALUE)
     {
         return Failed();
@@ -263,25 +291,13 @@ bool CDriver::TransferFoundDeviceGone() const noexcept
     {
     case ERROR_BROKEN_PIPE:
     case ERROR_PIPE_NOT_CONNECTED:
-    case 433: // ERROR_NO_SUCH_DEVICE, which MinGW does not define
+    case kErrorNoSuchDevice:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_DEVICE_REMOVED:
         return true;
     default:
         return false;
     }
-}
-
-void CDriver::WatchRemoval()
-{
-    UnregisterRemoval();
-    HANDLE handle = m_handle.load();
-    if (handle == INVALID_HANDLE_VALUE)
-    {
-        SetRemovalState(RemovalState::Watching);
-        return;
-    }
-    RegisterRemoval(handle);
 }
 
 void CDriver::RegisterRemoval(HANDLE handle)
@@ -339,12 +355,8 @@ DWORD CALLBACK CDriver::HandleNotification(HCMNOTIFICATION, PVOID context, CM_NO
 {
     if (context != nullptr)
     {
-        CatchAtBoundary([&] { static_cast<CDriver*>(context)->OnHandleNotification(action); },
-                        [](const std::exception* error)
-                        {
-                            VLOG(velmar::LogSeverity::Error) << L"Device handle notification failed: "
-                                                             << (error ? error->what() : "unknown");
-                        });
+        CatchAndLog(velmar::LogSeverity::Error, L"Device handle notification failed",
+                    [&] { static_cast<CDriver*>(context)->OnHandleNotification(action); });
     }
     // Never veto a removal.
     return ERROR_SUCCESS;
@@ -388,25 +400,9 @@ void CDriver::ReleaseForRemoval()
     {
         std::lock_guard lock(m_ioMutex);
         m_cancelled = true;
-        HANDLE handle = m_handle.load();
-        if (handle != INVALID_HANDLE_VALUE)
-        {
-            platform::Api().CancelIoEx(handle, nullptr);
-        }
     }
-    const auto deadline = std::chrono::steady_clock::now() + kTransferRundownLimit;
-    while (m_transfersInFlight.load() != 0)
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-        {
-            VLOG(velmar::LogSeverity::Error)
-                << L"A cancelled transfer did not come back; the device stays open";
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    // The cancel flag is set, so a transfer that starts from here on returns before it reads the handle.
-    Close();
+    // When a cancelled transfer does not come back the handle stays open and the removal is vetoed.
+    (void)Close();
 }
 
 void CDriver::UnregisterRemoval() noexcept

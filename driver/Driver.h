@@ -17,6 +17,7 @@
 #include "driver/DeviceHandles.h"
 #include "driver/Devices.h"
 #include "platform/Event.h"
+#include "platform/UniqueHandle.h"
 
 #include <atomic>
 #include <chrono>
@@ -61,7 +62,7 @@ public:
 
     CDriver() = default;
     // Closes the channel, then drops the removal notification.
-    virtual ~CDriver();
+    ~CDriver();
     CDriver(const CDriver&) = delete;
     CDriver& operator=(const CDriver&) = delete;
 
@@ -69,20 +70,21 @@ public:
     // link + "\Control" and watches the new handle's removal. True when a handle was obtained and is
     // still open once its removal is watched.
     bool Open(const std::wstring& link);
-    // Cancels whatever is pending on the handle and closes it.
-    void Close();
+    // Cancels whatever is pending on the handle, waits (bounded) until no transfer uses it any more and
+    // closes it; may come from any thread. A transfer that does not come back within the bound keeps
+    // the handle open (logged) until a later Close: a handle is never closed under a running transfer.
+    // True when no handle is left open.
+    bool Close();
     // Fails the pending transfer and every later one until the next Open, and wakes the threads that
     // wait on the removal condition so that they can re-check conditions of their own.
     void Cancel();
     // One overlapped write (write = true) or read of exactly size bytes, through the channel's own
     // request block (the caller's buffer is copied to or from it). A request that has not completed
     // within kTransferLimit is cancelled and the transfer fails as stalled. Only one thread may
-    // transfer on a channel at a time; Cancel and Close may come from any thread.
+    // transfer on a channel at a time; Cancel and Close may come from any thread (Close waits for it).
     bool Transfer(bool write, void* buffer, DWORD size);
-    // (Re)registers the removal notification for the open handle; the state becomes Watching.
-    void WatchRemoval();
 
-    bool IsOpen() const noexcept { return m_handle.load() != INVALID_HANDLE_VALUE; }
+    bool IsOpen() const noexcept { return m_transferHandle.load() != INVALID_HANDLE_VALUE; }
     bool IsCancelled() const noexcept { return m_cancelled.load(); }
     // After a failed Transfer, on the transferring thread: the request failed because the device is no
     // longer there (its channel broke without a query, as after a surprise removal or when its driver
@@ -136,8 +138,8 @@ private:
     void SetRemovalState(RemovalState state);
     // Sets the state Watching, then registers the removal notification for `handle`.
     void RegisterRemoval(HANDLE handle);
-    // Cancels, waits until no transfer is in flight, then closes the handle. Used by the removal
-    // callbacks so that the device is free when they return.
+    // Sets the cancel flag, then closes. Used by the removal callbacks so that the device is free when
+    // they return.
     void ReleaseForRemoval();
     void UnregisterRemoval() noexcept;
     // A request block of at least `size` bytes; false when none can be had.
@@ -148,7 +150,11 @@ private:
     bool Failed() noexcept;
 
     std::mutex m_ioMutex;
-    std::atomic<HANDLE> m_handle{INVALID_HANDLE_VALUE};
+    // The owner of the device handle (I/O mutex), and the copy transfers read without the mutex:
+    // INVALID_HANDLE_VALUE from the moment a Close begins, so that no transfer starts on a handle
+    // that is about to be closed.
+    platform::UniqueFile m_file;
+    std::atomic<HANDLE> m_transferHandle{INVALID_HANDLE_VALUE};
     // Read by Transfer without the I/O mutex, hence atomic.
     std::atomic<bool> m_cancelled{false};
     // Transfers between their first look at the handle and their last use of it.

@@ -1,5 +1,6 @@
 #include "driver/InstanceWatcher.h"
 
+#include "diagnostics/BoundaryLog.h"
 #include "diagnostics/Log.h"
 #include "driver/LinkText.h"
 #include "platform/Boundary.h"
@@ -13,6 +14,7 @@ namespace
 {
 // How often the size and the list are asked while interfaces keep arriving in between.
 constexpr int kListAttempts = 16;
+constexpr const wchar_t* kNotificationFailed = L"Device interface notification failed";
 } // namespace
 
 CInstanceWatcher::~CInstanceWatcher()
@@ -36,11 +38,12 @@ bool CInstanceWatcher::Start()
     filter.Flags = 0;
     filter.FilterType = CM_NOTIFY_FILTER_TYPE_DEVICEINTERFACE;
     filter.u.DeviceInterface.ClassGuid = m_interfaceClass;
-    const CONFIGRET registered =
-        driver::Devices().CM_Register_Notification(&filter, this, &NotificationCallback, &m_notification);
+    const CONFIGRET registered = driver::Devices().CM_Register_Notification(
+        &filter, this, &NotificationCallback, m_notification.put());
     if (registered != CR_SUCCESS)
     {
-        m_notification = nullptr;
+        // Nothing was registered: whatever the call left there is not a registration to close.
+        (void)m_notification.release();
         {
             std::lock_guard lock(m_mutex);
             m_listening = false;
@@ -133,11 +136,7 @@ std::vector<std::wstring> CInstanceWatcher::Links() const
 
 void CInstanceWatcher::Unregister() noexcept
 {
-    if (m_notification != nullptr)
-    {
-        driver::Devices().CM_Unregister_Notification(m_notification);
-        m_notification = nullptr;
-    }
+    m_notification.reset();
 }
 
 DWORD CALLBACK CInstanceWatcher::NotificationCallback(HCMNOTIFICATION, PVOID context, CM_NOTIFY_ACTION action,
@@ -148,29 +147,22 @@ DWORD CALLBACK CInstanceWatcher::NotificationCallback(HCMNOTIFICATION, PVOID con
     {
         return ERROR_SUCCESS;
     }
-    try
-    {
-        switch (action)
-        {
-        case CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL:
-            watcher->Queue(true, eventData->u.DeviceInterface.SymbolicLink);
-            break;
-        case CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL:
-            watcher->Queue(false, eventData->u.DeviceInterface.SymbolicLink);
-            break;
-        default:
-            break;
-        }
-    }
-    catch (const std::exception& error)
-    {
-        // A system thread: nothing may leave the callback.
-        VLOG(velmar::LogSeverity::Error) << L"Device interface notification failed: " << error.what();
-    }
-    catch (...)
-    {
-        VLOG(velmar::LogSeverity::Error) << L"Device interface notification failed";
-    }
+    // A system thread: nothing may leave the callback.
+    CatchAndLog(velmar::LogSeverity::Error, kNotificationFailed,
+                [&]
+                {
+                    switch (action)
+                    {
+                    case CM_NOTIFY_ACTION_DEVICEINTERFACEARRIVAL:
+                        watcher->Queue(true, eventData->u.DeviceInterface.SymbolicLink);
+                        break;
+                    case CM_NOTIFY_ACTION_DEVICEINTERFACEREMOVAL:
+                        watcher->Queue(false, eventData->u.DeviceInterface.SymbolicLink);
+                        break;
+                    default:
+                        break;
+                    }
+                });
     return ERROR_SUCCESS;
 }
 
@@ -278,13 +270,8 @@ void CInstanceWatcher::ReportThread()
         m_queue.pop_front();
         m_reporting = true;
         lock.unlock();
-        CatchAtBoundary([&] { notice.arrival ? Arrival(notice.link.c_str()) : Removal(notice.link.c_str()); },
-                        [&](const std::exception* error)
-                        {
-                            VLOG(velmar::LogSeverity::Error)
-                                << L"Device interface notification failed: "
-                                << (error != nullptr ? Utf8ToWide(error->what()) : std::wstring(L"unknown"));
-                        });
+        CatchAndLog(velmar::LogSeverity::Error, kNotificationFailed,
+                    [&] { notice.arrival ? Arrival(notice.link.c_str()) : Removal(notice.link.c_str()); });
         lock.lock();
         m_reporting = false;
         m_queueChanged.notify_all();

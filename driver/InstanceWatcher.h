@@ -6,6 +6,7 @@
 // of later arrivals and removals on the watcher's own report thread, in the order they came, so its
 // work (registry, storage, threads, waiting for an instance to end) never holds up the system's
 // notification threads.
+#include "driver/DeviceHandles.h"
 #include "driver/Devices.h"
 
 #include <condition_variable>
@@ -53,7 +54,7 @@ public:
     bool Listening() const
     {
         std::lock_guard lock(m_mutex);
-        return m_listening && m_notification != nullptr;
+        return m_listening && m_notification;
     }
 
 private:
@@ -73,7 +74,7 @@ private:
     std::vector<std::wstring>::iterator Find(const wchar_t* link);
 
     GUID m_interfaceClass{};
-    HCMNOTIFICATION m_notification = nullptr;
+    driver::UniqueNotification m_notification;
     // Serialises every step that reports to the owner (arrival, removal, stop), so that the owner
     // sees the notifications of one link in the order the list changed. Taken before m_mutex.
     std::mutex m_reportMutex;

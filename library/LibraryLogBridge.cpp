@@ -18,7 +18,7 @@ void VELMAR_CALL LibraryLogCallback(std::int32_t severity, const char* text) noe
     // This runs inside the library's C frames: nothing may be thrown back into them. A report that
     // cannot be delivered (no bridge installed, out of memory, a failing appender) is dropped; there is
     // no log to tell it to.
-    CatchAtBoundary(
+    platform::CatchAtBoundary(
         [&]
         {
             const LibraryLogSink sink = LibraryLogSinkSlot().load(std::memory_order_acquire);

@@ -2,10 +2,15 @@
 // The one guard for places no exception may cross: thread entries, callbacks the system calls
 // (configuration manager, COM, console control, service control) and exported C functions.
 //
-//   CatchAtBoundary([&] { Work(); },
-//                   [&](const std::exception* error) { /* log error->what(), or "unknown" if null */ });
-//   CatchAtBoundary([&] { Work(); });   // nothing to report to
+//   platform::CatchAtBoundary([&] { Work(); },
+//                             [&](const std::exception* error) { /* platform::FailureText(error) */ });
+//   platform::CatchAtBoundary([&] { Work(); });   // nothing to report to
+//
+// A boundary that logs what crossed it uses CatchAndLog (diagnostics/BoundaryLog.h).
 #include <exception>
+
+namespace platform
+{
 
 // Runs body. An exception that leaves it is handed to report: the std::exception, or null for
 // anything else. An exception thrown by report itself is swallowed, so nothing ever leaves. True when
@@ -45,3 +50,5 @@ template <typename Body> bool CatchAtBoundary(Body&& body) noexcept
 {
     return CatchAtBoundary(static_cast<Body&&>(body), [](const std::exception*) {});
 }
+
+} // namespace platform

@@ -14,6 +14,7 @@
 #include "processing/Instance.h"
 #include "processing/ProcessingInstance.h"
 #include "processing/RegistryWatch.h"
+#include "processing/StreamFormat.h"
 #include "processing/WebServer.h"
 
 #include <algorithm>
@@ -25,9 +26,7 @@
 namespace
 {
 
-// The driver's block format in the library's terms: one signed 32-bit word per frame.
-constexpr std::int32_t kDriverFormat = 5;
-// The texts a library process is created with: host, version, instance key and display name.
+// The host's name a library process is created with.
 constexpr const char* kHostText = "ORVANE.CL.drv";
 
 bool StorageFileExists(const std::filesystem::path& file)
@@ -124,8 +123,7 @@ bool CAudioLoop::RunPass(const TraceActivity& thread)
         library.SetInstanceTracing(processing->ParametersHandle(), CurrentTraceProvider(),
                                    reinterpret_cast<const std::uint8_t*>(&loop.Id()));
     }
-    const LONG armed = platform::Api().RegNotifyChangeKeyValue(
-        configuration.Key().Handle(), FALSE, CRegistry::kWatchFilter, registryEvent.Handle(), TRUE);
+    const LONG armed = configuration.Key().TryWatch(registryEvent);
     if (armed != ERROR_SUCCESS)
     {
         VLOG(velmar::LogSeverity::Warn) << L"Registry lost for " << instance.m_name;
@@ -152,7 +150,7 @@ bool CAudioLoop::RunPass(const TraceActivity& thread)
     VLOG(velmar::LogSeverity::Warn) << L"Creating auth process for " << name;
     const bool authPresent = StorageFileExists(storage / L"auth.json");
     const bool created = processing->Init(kHostText, ORVANE_PRODUCT_VERSION, WideToUtf8(instance.m_keyName),
-                                          WideToUtf8(name), storage);
+                                          WideToUtf8(name), storage, m_chunk);
     if (!created)
     {
         TraceEvent(TraceEvents::CreatingInstanceFailed, name, &loop);
@@ -249,7 +247,7 @@ void CAudioLoop::RunPhase(const TraceActivity& loop, CProcessingInstance& proces
     // (woken by stop and restart, which cancel the channel): a driver that fails every request at once
     // (ERROR_NOT_READY, ERROR_GEN_FAILURE) would have this time-critical thread spin and starve its
     // core on Windows. Wine does not schedule by the priority, so there the spin only wastes a core.
-    const auto blockPeriod = std::chrono::microseconds(std::int64_t{m_chunk} * 1'000'000 / 48000); // 48 kHz
+    const auto blockPeriod = std::chrono::microseconds(std::int64_t{m_chunk} * 1'000'000 / kStreamSampleRate);
     const auto TransferFailed =
         [&](TraceActivity& step, TraceActivity& chunk, const wchar_t* text, const std::wstring& name)
     {

@@ -5,6 +5,7 @@
 #include "config/StoragePath.h"
 #include "diagnostics/Log.h"
 #include "platform/Boundary.h"
+#include "platform/FailureText.h"
 #include "platform/SystemError.h"
 #include "platform/TextConversion.h"
 #include "processing/AudioLoop.h"
@@ -190,20 +191,26 @@ void CInstance::RunWithStorage()
 
 void CInstance::ThreadEntry()
 {
-    CatchAtBoundary([this] { RunWithStorage(); },
-                    [this](const std::exception* error)
-                    {
-                        if (error != nullptr)
-                        {
-                            VLOG(velmar::LogSeverity::Fatal)
-                                << L"Instance thread exception for " << ActiveName() << L": "
-                                << Utf8ToWide(error->what()) << L" - stopping this instance";
-                        }
-                        else
-                        {
-                            VLOG(velmar::LogSeverity::Fatal) << L"Instance thread unknown exception for "
-                                                             << ActiveName() << L" - stopping this instance";
-                        }
-                        m_stop.exchange(true);
-                    });
+    platform::CatchAtBoundary([this] { RunWithStorage(); }, [this](const std::exception* error)
+                              { StopAfterFailure(L"Instance thread", error); });
+}
+
+void CInstance::StopAfterFailure(const wchar_t* thread, const std::exception* error) noexcept
+{
+    platform::CatchAtBoundary(
+        [&]
+        {
+            if (error != nullptr)
+            {
+                VLOG(velmar::LogSeverity::Fatal)
+                    << thread << L" exception for " << ActiveName() << L": " << platform::FailureText(error)
+                    << L" - stopping this instance";
+            }
+            else
+            {
+                VLOG(velmar::LogSeverity::Fatal)
+                    << thread << L" unknown exception for " << ActiveName() << L" - stopping this instance";
+            }
+        });
+    platform::CatchAtBoundary([this] { Stop(); });
 }

@@ -10,6 +10,7 @@
 #include "processing/PublishedName.h"
 
 #include <atomic>
+#include <exception>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -29,7 +30,7 @@ public:
     CInstance(velmar::helper::CDynLoader* loader, std::wstring interfacePath,
               std::shared_ptr<CConfigInstance> configuration);
     // Stops the instance and joins its thread (std::system_error when called on that thread).
-    virtual ~CInstance();
+    ~CInstance();
     CInstance(const CInstance&) = delete;
     CInstance& operator=(const CInstance&) = delete;
 
@@ -53,9 +54,9 @@ public:
     // own copy through PublishedName()).
     std::wstring ActiveName() const;
     const CPublishedName& PublishedName() const noexcept { return m_publishedName; }
-    const std::wstring& InterfacePath() const noexcept { return m_interfacePath; }
-    bool IsStopping() const noexcept { return m_stop.load(); }
-    bool IsRestarting() const noexcept { return m_restart.load(); }
+    // The boundary of the instance's threads: logs what ended the thread (" - stopping this instance",
+    // FATAL) and stops the instance. thread names it in the log ("Instance thread").
+    void StopAfterFailure(const wchar_t* thread, const std::exception* error) noexcept;
 
 private:
     friend class CAudioLoop;

@@ -1,5 +1,6 @@
 #include "processing/LibraryInstance.h"
 
+#include "diagnostics/BoundaryLog.h"
 #include "diagnostics/Log.h"
 #include "platform/Boundary.h"
 #include "platform/TextConversion.h"
@@ -20,12 +21,7 @@ CInstance::CInstance(helper::CDynLoader* loader) : m_loader(loader)
 
 CInstance::~CInstance()
 {
-    CatchAtBoundary([this] { Shutdown(); },
-                    [](const std::exception* error)
-                    {
-                        VLOG(LogSeverity::Error)
-                            << L"Library instance shutdown failed: " << (error ? error->what() : "unknown");
-                    });
+    CatchAndLog(LogSeverity::Error, L"Library instance shutdown failed", [this] { Shutdown(); });
     if (m_parameters != 0)
     {
         m_loader->FreeParameters(m_parameters);
@@ -33,25 +29,26 @@ CInstance::~CInstance()
     }
 }
 
-bool CInstance::Init(const std::string& text1, const std::string& text2, const std::string& text3,
-                     const std::string& text4, const std::filesystem::path& storageDirectory)
+bool CInstance::Init(const std::string& host, const std::string& version, const std::string& instanceKey,
+                     const std::string& displayName, const std::filesystem::path& storageDirectory,
+                     std::int32_t chunk)
 {
     const std::string storage =
         storageDirectory.empty() ? std::string() : WideToUtf8(storageDirectory.wstring());
-    const std::int32_t chunk = m_loader->GetChunkSizeInFrames();
     if (m_loader->InitProcess3 != nullptr)
     {
-        m_process = m_loader->InitProcess3(text1.c_str(), text2.c_str(), text3.c_str(), text4.c_str(),
-                                           storage.c_str(), m_parameters, chunk);
+        m_process = m_loader->InitProcess3(host.c_str(), version.c_str(), instanceKey.c_str(),
+                                           displayName.c_str(), storage.c_str(), m_parameters, chunk);
     }
     else
     {
+        // Without a chunk size to ask for, the library's own must be the one the caller's buffers have.
         if (m_loader->GetChunkSizeInFrames() != chunk)
         {
             return false;
         }
-        m_process = m_loader->InitProcess2(text1.c_str(), text2.c_str(), text3.c_str(), text4.c_str(),
-                                           storage.c_str(), m_parameters);
+        m_process = m_loader->InitProcess2(host.c_str(), version.c_str(), instanceKey.c_str(),
+                                           displayName.c_str(), storage.c_str(), m_parameters);
     }
     if (m_process == 0)
     {
@@ -63,15 +60,13 @@ bool CInstance::Init(const std::string& text1, const std::string& text2, const s
 
 void CInstance::UpdateThread()
 {
-    CatchAtBoundary(
-        [this]
-        {
-            OnUpdateThreadStart();
-            m_loader->StartUpdateThread(m_process, 0);
-            OnUpdateThreadStop();
-        },
-        [](const std::exception* error)
-        { VLOG(LogSeverity::Fatal) << L"Update thread exception: " << (error ? error->what() : "unknown"); });
+    CatchAndLog(LogSeverity::Fatal, L"Update thread exception",
+                [this]
+                {
+                    OnUpdateThreadStart();
+                    m_loader->StartUpdateThread(m_process, 0);
+                    OnUpdateThreadStop();
+                });
 }
 
 void CInstance::Shutdown()
@@ -80,11 +75,7 @@ void CInstance::Shutdown()
     {
         return;
     }
-    if (m_loader->Webserver_Stop != nullptr && m_webServer != -1)
-    {
-        m_loader->Webserver_Stop(m_webServer, 1000);
-        m_webServer = -1;
-    }
+    StopWebServer();
     if (m_updateThread.joinable())
     {
         m_loader->StopUpdateThread(m_process);
@@ -92,6 +83,15 @@ void CInstance::Shutdown()
     }
     m_loader->ExitProcess(m_process);
     m_process = 0;
+}
+
+void CInstance::StopWebServer()
+{
+    if (m_loader->Webserver_Stop != nullptr && m_webServer != kNoWebServer)
+    {
+        m_loader->Webserver_Stop(m_webServer, 1000);
+        m_webServer = kNoWebServer;
+    }
 }
 
 std::shared_ptr<CInstance::CClient> CInstance::CClient::Create(const CInstance& instance)

@@ -26,13 +26,15 @@ public:
     virtual void OnUpdateThreadStart() {}
     virtual void OnUpdateThreadStop() {}
 
-    // Creates the library process (InitProcess3, or InitProcess2 when the chunk size agrees) with the
-    // four texts and the storage directory, starts the update thread and waits up to 5 s for it to be
-    // ready. False when no process was created, the chunk size changed, or the thread did not report
-    // ready (the process and its thread then stay until Shutdown). std::system_error when the thread
-    // cannot be created.
-    bool Init(const std::string& text1, const std::string& text2, const std::string& text3,
-              const std::string& text4, const std::filesystem::path& storageDirectory);
+    // Creates the library process with the texts the library identifies it by (the host's name and
+    // version, the instance's key and display name) and the storage directory, for chunks of `chunk`
+    // frames (the caller's buffers): InitProcess3, or InitProcess2 when the library's chunk size is
+    // that one. Then starts the update thread and waits up to 5 s for it to be ready. False when no
+    // process was created, the chunk size differs, or the thread did not report ready (the process
+    // and its thread then stay until Shutdown). std::system_error when the thread cannot be created.
+    bool Init(const std::string& host, const std::string& version, const std::string& instanceKey,
+              const std::string& displayName, const std::filesystem::path& storageDirectory,
+              std::int32_t chunk);
     // Stops the web server and the update thread and exits the process; does nothing without a
     // process. Safe to call twice.
     void Shutdown();
@@ -43,8 +45,13 @@ public:
     helper::CDynLoader* Loader() const noexcept { return m_loader; }
     std::int64_t ParametersHandle() const noexcept { return m_parameters; }
     std::int64_t ProcessHandle() const noexcept { return m_process; }
+    // The library's "no web server" handle.
+    static constexpr std::int64_t kNoWebServer = -1;
     std::int64_t WebServerHandle() const noexcept { return m_webServer; }
+    // Takes over a running web server; one held before must have been stopped.
     void SetWebServerHandle(std::int64_t handle) noexcept { m_webServer = handle; }
+    // Stops the web server held (1 s for its connections), if any.
+    void StopWebServer();
 
 private:
     void UpdateThread();
@@ -53,7 +60,7 @@ private:
     std::int64_t m_parameters = 0;
     std::int64_t m_process = 0;
     std::thread m_updateThread;
-    std::int64_t m_webServer = -1;
+    std::int64_t m_webServer = kNoWebServer;
 };
 
 // A client of one library process; DeleteClient when it goes.

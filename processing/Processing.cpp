@@ -2,6 +2,7 @@
 
 #include "config/InstanceId.h"
 #include "config/StoragePath.h"
+#include "diagnostics/BoundaryLog.h"
 #include "diagnostics/Log.h"
 #include "driver/DeviceChildren.h"
 #include "driver/EndpointProperty.h"
@@ -9,6 +10,7 @@
 #include "platform/Boundary.h"
 #include "platform/TextConversion.h"
 #include "processing/Instance.h"
+#include "processing/StreamFormat.h"
 
 #include <algorithm>
 #include <atomic>
@@ -29,14 +31,12 @@ constexpr auto kRetirementLimit = std::chrono::seconds(20);
 // manager's): nothing may leave them.
 template <typename Body> void Notification(const wchar_t* what, const wchar_t* link, Body&& body)
 {
-    CatchAtBoundary(body,
-                    [&](const std::exception* error)
-                    {
-                        VLOG(velmar::LogSeverity::Error)
-                            << what << L" " << link << L": "
-                            << (error != nullptr ? Utf8ToWide(error->what())
-                                                 : std::wstring(L"unknown exception"));
-                    });
+    platform::CatchAtBoundary(
+        [&]
+        {
+            const std::wstring prefix = std::wstring(what) + L" " + link;
+            CatchAndLog(velmar::LogSeverity::Error, prefix.c_str(), body);
+        });
 }
 } // namespace
 
@@ -91,7 +91,7 @@ bool CProcessing::Start()
         VLOG(velmar::LogSeverity::Info) << L"ORVANE.CL" << L" Version " << Utf8ToWide(library.GetVersion());
     }
     if (library.GetAudioInputCount() != 1 || library.GetAudioOutputCount() != 1 ||
-        library.GetChannelCount() != 1 || library.GetSampleRate() != 48000)
+        library.GetChannelCount() != 1 || library.GetSampleRate() != kStreamSampleRate)
     {
         VLOG(velmar::LogSeverity::Error) << L"The DLL has incompatible settings with this software";
         return false;
@@ -314,21 +314,17 @@ void CProcessing::RetirementThread()
         m_retired.pop_front();
         m_retiring = true;
         lock.unlock();
-        CatchAtBoundary(
-            [&]
-            {
-                // The last reference: the instance stops, joins its threads and lets go of its device.
-                retired.instance.reset();
-                if (!retired.id.empty())
-                {
-                    VLOG(velmar::LogSeverity::Verb) << L"Instance removed: " << retired.id;
-                }
-            },
-            [](const std::exception* error)
-            {
-                VLOG(velmar::LogSeverity::Error)
-                    << L"Failed to destroy an instance: " << (error != nullptr ? error->what() : "unknown");
-            });
+        CatchAndLog(velmar::LogSeverity::Error, L"Failed to destroy an instance",
+                    [&]
+                    {
+                        // The last reference: the instance stops, joins its threads and lets go of its
+                        // device.
+                        retired.instance.reset();
+                        if (!retired.id.empty())
+                        {
+                            VLOG(velmar::LogSeverity::Verb) << L"Instance removed: " << retired.id;
+                        }
+                    });
         lock.lock();
         m_retiring = false;
         m_retiredCondition.notify_all();

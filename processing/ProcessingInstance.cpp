@@ -1,5 +1,6 @@
 #include "processing/ProcessingInstance.h"
 
+#include "diagnostics/BoundaryLog.h"
 #include "diagnostics/Log.h"
 #include "diagnostics/ThreadLabel.h"
 #include "platform/Boundary.h"
@@ -12,12 +13,7 @@ CProcessingInstance::CProcessingInstance(velmar::helper::CDynLoader* loader, std
 CProcessingInstance::~CProcessingInstance()
 {
     // The update thread calls the overrides until it is joined: end it while this part still exists.
-    CatchAtBoundary([this] { Shutdown(); },
-                    [](const std::exception* error)
-                    {
-                        VLOG(velmar::LogSeverity::Error)
-                            << L"Library instance shutdown failed: " << (error ? error->what() : "unknown");
-                    });
+    CatchAndLog(velmar::LogSeverity::Error, L"Library instance shutdown failed", [this] { Shutdown(); });
 }
 
 void CProcessingInstance::OnUpdateThreadStart()

@@ -23,7 +23,7 @@ struct RegistryLost
 void CRegistryWatch::Run(CInstance& instance, CEvent& registryEvent, CEvent& phaseStop,
                          CProcessingInstance& processing, const TraceActivity& loop)
 {
-    CatchAtBoundary(
+    platform::CatchAtBoundary(
         [&]
         {
             try
@@ -36,21 +36,7 @@ void CRegistryWatch::Run(CInstance& instance, CEvent& registryEvent, CEvent& pha
                 instance.Stop();
             }
         },
-        [&](const std::exception* error)
-        {
-            const std::wstring name = instance.ActiveName();
-            if (error != nullptr)
-            {
-                VLOG(velmar::LogSeverity::Fatal) << L"watchreg thread exception for " << name << L": "
-                                                 << Utf8ToWide(error->what()) << L" - stopping this instance";
-            }
-            else
-            {
-                VLOG(velmar::LogSeverity::Fatal)
-                    << L"watchreg thread unknown exception for " << name << L" - stopping this instance";
-            }
-            instance.Stop();
-        });
+        [&](const std::exception* error) { instance.StopAfterFailure(L"watchreg thread", error); });
 }
 
 void CRegistryWatch::Watch(CInstance& instance, CEvent& registryEvent, CEvent& phaseStop,
@@ -76,16 +62,11 @@ void CRegistryWatch::Watch(CInstance& instance, CEvent& registryEvent, CEvent& p
         TraceEvent(TraceEvents::GotRegistryChange, name, &watch);
         // Armed again before the values are read: a change made while they are read fires the next
         // round instead of being lost. A key the reload had to open again is armed after it.
-        const auto arm = [&]
-        {
-            return platform::Api().RegNotifyChangeKeyValue(
-                configuration.Key().Handle(), FALSE, CRegistry::kWatchFilter, registryEvent.Handle(), TRUE);
-        };
-        LONG armed = arm();
+        LONG armed = configuration.Key().TryWatch(registryEvent);
         const ConfigChange changes = configuration.Reload();
         if (armed != ERROR_SUCCESS)
         {
-            armed = arm();
+            armed = configuration.Key().TryWatch(registryEvent);
         }
         if (armed != ERROR_SUCCESS)
         {

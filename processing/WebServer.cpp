@@ -7,18 +7,6 @@
 
 namespace
 {
-constexpr std::int64_t kNoServer = -1;
-
-void StopWebServer(CProcessingInstance& instance)
-{
-    velmar::helper::CDynLoader& library = *instance.Loader();
-    if (library.Webserver_Stop != nullptr && instance.WebServerHandle() != kNoServer)
-    {
-        library.Webserver_Stop(instance.WebServerHandle(), 1000);
-        instance.SetWebServerHandle(kNoServer);
-    }
-}
-
 bool TryStart(CProcessingInstance& instance, std::uint32_t httpPort, std::uint32_t httpsPort)
 {
     velmar::helper::CDynLoader& library = *instance.Loader();
@@ -27,14 +15,14 @@ bool TryStart(CProcessingInstance& instance, std::uint32_t httpPort, std::uint32
         return false;
     }
     const std::int64_t handle = library.Webserver(httpPort, httpsPort, instance.ProcessHandle());
-    if (handle == kNoServer)
+    if (handle == CProcessingInstance::kNoWebServer)
     {
         return false;
     }
     instance.SetWebServerHandle(handle);
     if (library.Webserver_Status == nullptr)
     {
-        StopWebServer(instance);
+        instance.StopWebServer();
         return false;
     }
     const std::int32_t status = library.Webserver_Status(handle);
@@ -58,7 +46,7 @@ void StartWebServer(CProcessingInstance& instance, const std::wstring& name, std
 void RestartWebServer(CProcessingInstance& instance, const std::wstring& name, std::uint32_t httpPort,
                       std::uint32_t httpsPort)
 {
-    StopWebServer(instance);
+    instance.StopWebServer();
     StartWebServer(instance, name, httpPort, httpsPort);
 }
 

@@ -1,8 +1,6 @@
 #include "service/ServiceEntry.h"
 
-#include "diagnostics/Log.h"
-#include "platform/Boundary.h"
-#include "platform/TextConversion.h"
+#include "diagnostics/BoundaryLog.h"
 #include "service/ExecutablePath.h"
 #include "service/ServiceArguments.h"
 #include "service/ServiceStatus.h"
@@ -14,12 +12,6 @@ namespace
 {
 
 std::atomic<CWinService*> g_currentService{nullptr};
-
-void ReportFailure(const wchar_t* where, const std::exception* error)
-{
-    VLOG(velmar::LogSeverity::Fatal) << where << L": "
-                                     << (error != nullptr ? Utf8ToWide(error->what()) : L"unknown exception");
-}
 
 void RunServiceMain(DWORD argc, LPWSTR* argv)
 {
@@ -33,22 +25,21 @@ void RunServiceMain(DWORD argc, LPWSTR* argv)
     status.Begin(handle);
     // Stays 1 when the run ends by an exception.
     int exitCode = 1;
-    CatchAtBoundary(
-        [&]
-        {
-            status.ReportStartPending();
-            const std::wstring folder = FolderOf(ExecutablePath());
-            if (!folder.empty())
-            {
-                ::SetCurrentDirectoryW(folder.c_str());
-            }
-            CWinService* const service = CurrentService();
-            CServiceArguments arguments;
-            arguments.SplitCommandLine(ServiceCommandLine(service, argc, argv));
-            status.ReportRunning();
-            exitCode = service != nullptr ? service->Run(arguments.Count(), arguments.Vector()) : 0;
-        },
-        [](const std::exception* error) { ReportFailure(L"The service run failed", error); });
+    CatchAndLog(velmar::LogSeverity::Fatal, L"The service run failed",
+                [&]
+                {
+                    status.ReportStartPending();
+                    const std::wstring folder = FolderOf(ExecutablePath());
+                    if (!folder.empty())
+                    {
+                        ::SetCurrentDirectoryW(folder.c_str());
+                    }
+                    CWinService* const service = CurrentService();
+                    CServiceArguments arguments;
+                    arguments.SplitCommandLine(ServiceCommandLine(service, argc, argv));
+                    status.ReportRunning();
+                    exitCode = service != nullptr ? service->Run(arguments.Count(), arguments.Vector()) : 0;
+                });
     // Once stopped is reported the process may end at any moment: the run and its argument vector are
     // gone by then, also when the run failed.
     status.ReportStopped(static_cast<DWORD>(exitCode));
@@ -74,14 +65,13 @@ CServiceStatus& ProcessServiceStatus()
 
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv)
 {
-    CatchAtBoundary([&] { RunServiceMain(argc, argv); },
-                    [](const std::exception* error) { ReportFailure(L"The service entry failed", error); });
+    CatchAndLog(velmar::LogSeverity::Fatal, L"The service entry failed", [&] { RunServiceMain(argc, argv); });
 }
 
 void WINAPI ServiceControlHandler(DWORD control)
 {
-    CatchAtBoundary([&] { HandleServiceControl(ProcessServiceStatus(), CurrentService(), control); },
-                    [](const std::exception* error) { ReportFailure(L"The service control failed", error); });
+    CatchAndLog(velmar::LogSeverity::Fatal, L"The service control failed",
+                [&] { HandleServiceControl(ProcessServiceStatus(), CurrentService(), control); });
 }
 
 void HandleServiceControl(CServiceStatus& status, CWinService* service, DWORD control)

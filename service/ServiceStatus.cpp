@@ -37,7 +37,7 @@ void CServiceStatus::ReportStopPending()
     std::lock_guard lock(m_reporterMutex);
     if (!m_reporter.joinable() && !m_reporterEnd)
     {
-        m_reporter = std::thread([this] { CatchAtBoundary([this] { ReportWhileStopping(); }); });
+        m_reporter = std::thread([this] { platform::CatchAtBoundary([this] { ReportWhileStopping(); }); });
     }
 }
 

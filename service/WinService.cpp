@@ -79,28 +79,29 @@ int CWinService::Run(int, wchar_t**)
     return 0;
 }
 
-bool CWinService::Execute(std::uint8_t operation, const std::wstring& parameters)
+bool CWinService::Execute(ServiceOperation operation, const std::wstring& parameters)
 {
     switch (operation)
     {
-    case ServiceOperationInstall:
+    case ServiceOperation::Install:
         return Install(parameters);
-    case ServiceOperationUninstall:
+    case ServiceOperation::Uninstall:
         return Uninstall();
-    case ServiceOperationStart:
+    case ServiceOperation::Start:
         return Start(std::wstring());
-    case ServiceOperationRestart:
+    case ServiceOperation::Restart:
         // A service that did not stop cannot be started again; its reason is printed already.
         return Stop() && Start(std::wstring());
-    case ServiceOperationRun:
+    case ServiceOperation::Run:
         return RunAsService();
-    case ServiceOperationStop:
+    case ServiceOperation::Stop:
         return Stop();
-    case ServiceOperationSetParameters:
+    case ServiceOperation::SetParameters:
         return SetParameters(parameters);
-    default:
-        return true;
+    case ServiceOperation::None:
+        break;
     }
+    return true;
 }
 
 bool CWinService::Install(const std::wstring& parameters)

@@ -1,22 +1,11 @@
 #pragma once
+#include "service/ServiceOperation.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include <windows.h>
-
-// Service operation codes handed to CWinService::Execute.
-enum ServiceOperation : std::uint8_t
-{
-    ServiceOperationNone = 0,
-    ServiceOperationInstall = 1,
-    ServiceOperationUninstall = 2,
-    ServiceOperationStart = 3,
-    ServiceOperationRestart = 4,
-    ServiceOperationRun = 5,
-    ServiceOperationStop = 6,
-    ServiceOperationSetParameters = 7,
-};
 
 // What the service control manager does when the service fails, in the layout of SERVICE_FAILURE_ACTIONSW.
 struct ServiceFailureActions
@@ -48,9 +37,9 @@ public:
     // The service body; returns when the service is to stop.
     virtual int Run(int argc, wchar_t** argv);
 
-    // Carries out the operation with the given options text; true on success. Codes outside 1..7
-    // do nothing and succeed.
-    bool Execute(std::uint8_t operation, const std::wstring& parameters);
+    // Carries out the operation with the given options text; true on success. None does nothing and
+    // succeeds.
+    bool Execute(ServiceOperation operation, const std::wstring& parameters);
 
     // Runs PrepareInstall, creates the service (auto start, image "<this executable>" --service), sets
     // its failure actions, description, service SID and privileges, its dependencies and the options

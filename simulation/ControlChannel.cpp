@@ -52,7 +52,7 @@ bool CControlChannel::Start()
     {
         return false;
     }
-    m_thread = std::thread([this] { CatchAtBoundary([this] { Run(); }); });
+    m_thread = std::thread([this] { platform::CatchAtBoundary([this] { Run(); }); });
     return true;
 }
 

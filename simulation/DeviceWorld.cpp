@@ -62,7 +62,7 @@ bool CDeviceWorld::Start()
     g_current = this;
     ::ResetEvent(m_stop.get());
     Sync();
-    m_control = std::thread([this] { CatchAtBoundary([this] { ControlLoop(); }); });
+    m_control = std::thread([this] { platform::CatchAtBoundary([this] { ControlLoop(); }); });
     return true;
 }
 

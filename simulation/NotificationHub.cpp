@@ -92,9 +92,9 @@ void CNotificationHub::EnsureThreads()
     }
     for (size_t i = 0; i < kDeliveryThreads; ++i)
     {
-        m_workers.emplace_back([this] { CatchAtBoundary([this] { Work(); }); });
+        m_workers.emplace_back([this] { platform::CatchAtBoundary([this] { Work(); }); });
     }
-    m_thread = std::thread([this] { CatchAtBoundary([this] { Run(); }); });
+    m_thread = std::thread([this] { platform::CatchAtBoundary([this] { Run(); }); });
 }
 
 CONFIGRET CNotificationHub::Register(const CM_NOTIFY_FILTER* filter, PVOID context,
@@ -274,7 +274,7 @@ DWORD CNotificationHub::Invoke(Registration& reg, const Event& event)
     }
     DWORD result = ERROR_SUCCESS;
     t_running = &reg;
-    CatchAtBoundary(
+    platform::CatchAtBoundary(
         [&]
         {
             result = reg.callback(reinterpret_cast<HCMNOTIFICATION>(&reg), reg.context, event.action, data,
@@ -331,7 +331,7 @@ void CNotificationHub::Work()
             reg->running = true;
         }
         const DWORD result = Invoke(*reg, event);
-        CatchAtBoundary([&] { Answer(*reg, event, result); });
+        platform::CatchAtBoundary([&] { Answer(*reg, event, result); });
         bool again = false;
         {
             std::lock_guard lock(reg->mutex);

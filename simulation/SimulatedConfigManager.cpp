@@ -71,7 +71,7 @@ CONFIGRET ReadInterfaceList(const GUID* interfaceClass, const wchar_t* deviceId,
 CONFIGRET InterfaceList(const GUID* interfaceClass, const wchar_t* deviceId, ULONG flags, std::wstring& list)
 {
     CONFIGRET result = CR_FAILURE;
-    CatchAtBoundary([&] { result = ReadInterfaceList(interfaceClass, deviceId, flags, list); });
+    platform::CatchAtBoundary([&] { result = ReadInterfaceList(interfaceClass, deviceId, flags, list); });
     return result;
 }
 
@@ -81,7 +81,7 @@ CONFIGRET WINAPI CM_Register_Notification(PCM_NOTIFY_FILTER filter, PVOID contex
                                           PCM_NOTIFY_CALLBACK callback, PHCMNOTIFICATION notification)
 {
     CONFIGRET result = CR_FAILURE;
-    CatchAtBoundary(
+    platform::CatchAtBoundary(
         [&] { result = CNotificationHub::Instance().Register(filter, context, callback, notification); });
     return result;
 }
@@ -89,7 +89,7 @@ CONFIGRET WINAPI CM_Register_Notification(PCM_NOTIFY_FILTER filter, PVOID contex
 CONFIGRET WINAPI CM_Unregister_Notification(HCMNOTIFICATION notification)
 {
     CONFIGRET result = CR_FAILURE;
-    CatchAtBoundary([&] { result = CNotificationHub::Instance().Unregister(notification); });
+    platform::CatchAtBoundary([&] { result = CNotificationHub::Instance().Unregister(notification); });
     return result;
 }
 

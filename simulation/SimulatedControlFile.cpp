@@ -60,7 +60,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_AT
 {
     // The store may fail (its lock, the registry): the caller sees a failed open, never an exception.
     HANDLE handle = INVALID_HANDLE_VALUE;
-    if (!CatchAtBoundary(
+    if (!platform::CatchAtBoundary(
             [&] { handle = OpenControl(path, access, share, security, disposition, flags, templateFile); }))
     {
         ::SetLastError(ERROR_GEN_FAILURE);

@@ -206,7 +206,7 @@ void Save()
 
 ULONG WINAPI TimelineUnregister(REGHANDLE)
 {
-    CatchAtBoundary([] { Save(); });
+    platform::CatchAtBoundary([] { Save(); });
     return ERROR_SUCCESS;
 }
 

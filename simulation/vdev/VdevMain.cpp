@@ -40,7 +40,7 @@ void Usage()
 
 BOOL WINAPI OnConsoleControl(DWORD)
 {
-    CatchAtBoundary([] { ::SetEvent(g_stop); });
+    platform::CatchAtBoundary([] { ::SetEvent(g_stop); });
     return TRUE;
 }
 
@@ -394,7 +394,7 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     int result = 1;
-    CatchAtBoundary(
+    platform::CatchAtBoundary(
         [&] { result = Run(argc, argv); }, [](const std::exception* error)
         { std::fwprintf(stderr, L"orvane-vdev: %hs\n", error ? error->what() : "unknown failure"); });
     return result;

@@ -87,7 +87,8 @@ TEST_F(ConsoleInterruptTest, FailedStopEventIsLoggedAndLeftToTheDefaultHandler)
     const std::vector<LogLine> lines = m_log->Take();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].severity, 1);
-    EXPECT_EQ(lines[0].message.rfind(L"Cannot open set event: 5 ", 0), 0u) << lines[0].message;
+    EXPECT_EQ(lines[0].message.rfind(L"Console interrupt failed: Cannot open set event: 5 ", 0), 0u)
+        << lines[0].message;
 }
 
 TEST_F(ConsoleInterruptTest, NothingLeavesIntoTheSystemThreadWhenLoggingFails)

@@ -38,9 +38,10 @@ CRecordingOperations::CRecordingOperations() : m_saved(Operations())
     };
     operations.UnregisterEventLogSource = [this] { calls.push_back(L"UnregisterEventLogSource"); };
     operations.ExecuteServiceOperation = [this](const std::wstring& libraryFileName, CTraceProvider* provider,
-                                                std::uint8_t operation, const std::wstring& parameters)
+                                                ServiceOperation operation, const std::wstring& parameters)
     {
-        calls.push_back(L"Execute " + std::to_wstring(operation) + L" '" + parameters + L"'");
+        calls.push_back(L"Execute " + std::to_wstring(static_cast<int>(operation)) + L" '" + parameters +
+                        L"'");
         serviceLibrary = libraryFileName;
         serviceProvider = provider;
         return executeResult;

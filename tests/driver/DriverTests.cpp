@@ -37,10 +37,12 @@ struct ReadHook
     static inline HANDLE issued = nullptr;
     static inline CDriver* cancelFirst = nullptr;
     static inline LPOVERLAPPED overlapped = nullptr;
+    static inline HANDLE file = nullptr;
 
     static BOOL WINAPI Read(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
     {
         ++calls;
+        ReadHook::file = file;
         ReadHook::overlapped = overlapped;
         if (cancelFirst != nullptr)
         {
@@ -286,6 +288,60 @@ TEST_F(DriverTest, DestructionClosesTheHandleAndUnregisters)
     EXPECT_EQ(cm.ActiveCount(), 0u);
     EXPECT_TRUE(device.Read(kBlock).empty());
     EXPECT_EQ(device.lastError, static_cast<DWORD>(ERROR_BROKEN_PIPE));
+}
+
+// A device that ignores a cancel of everything on the handle, and notes whether the handle was closed
+// before the transfer took its result.
+struct CloseHook
+{
+    static inline std::atomic<bool> resultTaken{false};
+    static inline std::atomic<bool> closedUnderTransfer{false};
+
+    static BOOL WINAPI CancelAll(HANDLE file, LPOVERLAPPED overlapped)
+    {
+        return overlapped == nullptr ? TRUE : ::CancelIoEx(file, overlapped);
+    }
+    static BOOL WINAPI Result(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait)
+    {
+        if (file == ReadHook::file)
+        {
+            resultTaken = true;
+        }
+        return ::GetOverlappedResult(file, overlapped, transferred, wait);
+    }
+    static BOOL WINAPI Close(HANDLE handle)
+    {
+        if (handle == ReadHook::file && !resultTaken)
+        {
+            closedUnderTransfer = true;
+        }
+        return ::CloseHandle(handle);
+    }
+};
+
+TEST_F(DriverTest, CloseFromAnotherThreadWaitsForTheRunningTransferBeforeClosingTheHandle)
+{
+    CApiOverride<decltype(platform::SystemApi::CancelIoEx)> cancel(platform::Api().CancelIoEx,
+                                                                   &CloseHook::CancelAll);
+    CApiOverride<decltype(platform::SystemApi::GetOverlappedResult)> result(
+        platform::Api().GetOverlappedResult, &CloseHook::Result);
+    CApiOverride<decltype(platform::SystemApi::CloseHandle)> close(platform::Api().CloseHandle,
+                                                                   &CloseHook::Close);
+    CloseHook::resultTaken = false;
+    CloseHook::closedUnderTransfer = false;
+    CDriver driver;
+    ASSERT_TRUE(OpenAndAccept(driver));
+    std::vector<std::uint8_t> buffer(kBlock);
+    auto transfer = ReadAsync(driver, buffer);
+    ASSERT_TRUE(WaitForReadStarted());
+
+    // The device holds the read back until the transfer's own limit cancels it.
+    EXPECT_TRUE(driver.Close());
+    ASSERT_TRUE(Ends(transfer));
+    EXPECT_FALSE(transfer.get());
+    EXPECT_FALSE(CloseHook::closedUnderTransfer.load());
+    EXPECT_FALSE(driver.IsOpen());
+    EXPECT_TRUE(device.Read(kBlock).empty());
 }
 
 TEST_F(DriverTest, AReadHeldBackIsCancelledAsAStallAndTheNextBlockArrivesWhole)

@@ -29,12 +29,12 @@ TEST(CatchAtBoundaryTest, ReportsWhatLeftTheBodyAndNothingEverEscapes)
     {
         int reports = 0;
         std::string reported;
-        const bool completed = CatchAtBoundary(c.body,
-                                               [&](const std::exception* error)
-                                               {
-                                                   ++reports;
-                                                   reported = error != nullptr ? error->what() : "";
-                                               });
+        const bool completed = platform::CatchAtBoundary(c.body,
+                                                         [&](const std::exception* error)
+                                                         {
+                                                             ++reports;
+                                                             reported = error != nullptr ? error->what() : "";
+                                                         });
         EXPECT_EQ(completed, c.completes) << c.name;
         EXPECT_EQ(reports, c.reported != nullptr ? 1 : 0) << c.name;
         if (c.reported != nullptr)
@@ -47,11 +47,11 @@ TEST(CatchAtBoundaryTest, ReportsWhatLeftTheBodyAndNothingEverEscapes)
 TEST(CatchAtBoundaryTest, AThrowingReportIsSwallowed)
 {
     const auto throwingReport = [](const std::exception*) { throw std::logic_error("report failed"); };
-    EXPECT_FALSE(CatchAtBoundary([] { throw std::runtime_error("first"); }, throwingReport));
-    EXPECT_FALSE(CatchAtBoundary([] { throw 7; }, throwingReport));
-    EXPECT_FALSE(CatchAtBoundary([] { throw 7; }, [](const std::exception*) { throw 8; }));
-    EXPECT_FALSE(CatchAtBoundary([] { throw std::runtime_error("nowhere to report"); }));
-    EXPECT_TRUE(CatchAtBoundary([] {}));
+    EXPECT_FALSE(platform::CatchAtBoundary([] { throw std::runtime_error("first"); }, throwingReport));
+    EXPECT_FALSE(platform::CatchAtBoundary([] { throw 7; }, throwingReport));
+    EXPECT_FALSE(platform::CatchAtBoundary([] { throw 7; }, [](const std::exception*) { throw 8; }));
+    EXPECT_FALSE(platform::CatchAtBoundary([] { throw std::runtime_error("nowhere to report"); }));
+    EXPECT_TRUE(platform::CatchAtBoundary([] {}));
 }
 
 } // namespace

@@ -121,7 +121,8 @@ TEST(DeviceNaming, AGroupThatCannotBeWrittenIsReportedAndTheOthersStillGetTheNam
     const std::filesystem::path storage = std::filesystem::temp_directory_path() / L"orvane-naming";
     std::filesystem::create_directories(storage);
     CProcessingInstance instance(&loader, L"Desk");
-    ASSERT_TRUE(instance.Init("ORVANE.CL.drv", "1", "naming", "Desk", storage));
+    ASSERT_TRUE(
+        instance.Init("ORVANE.CL.drv", "1", "naming", "Desk", storage, loader.GetChunkSizeInFrames()));
     {
         g_realCreate = platform::Api().RegCreateKeyExW;
         g_waveRenderCreations = 0;

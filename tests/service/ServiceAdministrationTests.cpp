@@ -206,21 +206,21 @@ TEST_F(ServiceAdministration, RefusedStopIsFinalOnlyWhileTheServiceStillRuns)
     Script({Status(SERVICE_RUNNING), Status(SERVICE_STOP_PENDING, 1, 2000),
             Status(SERVICE_STOP_PENDING, 2, 2000), Status(SERVICE_STOPPED)},
            ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-    EXPECT_TRUE(m_service.Execute(ServiceOperationStop, L""));
+    EXPECT_TRUE(m_service.Execute(ServiceOperation::Stop, L""));
     EXPECT_EQ(g_scm.sleeps, (std::vector<DWORD>{200, 200}));
     EXPECT_EQ(g_scm.errors, L"");
 
     // Refused because it stopped in between.
     Script({Status(SERVICE_RUNNING)}, ERROR_SERVICE_NOT_ACTIVE);
-    EXPECT_TRUE(m_service.Execute(ServiceOperationStop, L""));
+    EXPECT_TRUE(m_service.Execute(ServiceOperation::Stop, L""));
     Script({Status(SERVICE_RUNNING), Status(SERVICE_STOPPED)}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-    EXPECT_TRUE(m_service.Execute(ServiceOperationStop, L""));
+    EXPECT_TRUE(m_service.Execute(ServiceOperation::Stop, L""));
     EXPECT_EQ(g_scm.errors, L"");
 
     // Refused while it still runs: the reason with the system's text on standard error, and a restart
     // does not go on to start it.
     Script({Status(SERVICE_RUNNING)}, ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-    EXPECT_FALSE(m_service.Execute(ServiceOperationRestart, L""));
+    EXPECT_FALSE(m_service.Execute(ServiceOperation::Restart, L""));
     EXPECT_EQ(g_scm.starts, 0);
     EXPECT_NE(g_scm.errors.find(L"refused the stop request"), std::wstring::npos) << g_scm.errors;
     EXPECT_NE(g_scm.errors.find(service::SystemErrorText(ERROR_SERVICE_CANNOT_ACCEPT_CTRL) + L"\n"),
@@ -231,7 +231,7 @@ TEST_F(ServiceAdministration, RefusedStopIsFinalOnlyWhileTheServiceStillRuns)
 TEST_F(ServiceAdministration, StopThatNeverEndsIsPolledToTheEndOfTheBudget)
 {
     Script({Status(SERVICE_RUNNING), Status(SERVICE_STOP_PENDING, 1, 0)}, 0);
-    EXPECT_FALSE(m_service.Execute(ServiceOperationStop, L""));
+    EXPECT_FALSE(m_service.Execute(ServiceOperation::Stop, L""));
     EXPECT_EQ(g_scm.controls, 1);
     EXPECT_GE(g_scm.clock, 30000u);
     for (const DWORD sleep : g_scm.sleeps)
@@ -244,7 +244,7 @@ TEST_F(ServiceAdministration, StopThatNeverEndsIsPolledToTheEndOfTheBudget)
 TEST_F(ServiceAdministration, UninstallStopsOnceThenDeletes)
 {
     Script({Status(SERVICE_RUNNING), Status(SERVICE_STOPPED)}, 0);
-    EXPECT_TRUE(m_service.Execute(ServiceOperationUninstall, L""));
+    EXPECT_TRUE(m_service.Execute(ServiceOperation::Uninstall, L""));
     EXPECT_EQ(g_scm.controls, 1);
     EXPECT_EQ(g_scm.queries, 2);
     EXPECT_EQ(g_scm.deletes, 1);
@@ -256,7 +256,7 @@ TEST_F(ServiceAdministration, InstallGivesAServiceSidAndOnlyTheNeededPrivilegesA
     g_scm.missingOpens = 1; // not installed yet
     g_scm.writableSddl = L"D:(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;AU)";
     CProcessWinService service(L"velmar.orvane.cl.dll", nullptr, nullptr);
-    EXPECT_TRUE(service.Execute(ServiceOperationInstall, L""));
+    EXPECT_TRUE(service.Execute(ServiceOperation::Install, L""));
     EXPECT_EQ(g_scm.sidType, static_cast<DWORD>(SERVICE_SID_TYPE_UNRESTRICTED));
     EXPECT_EQ(g_scm.failureActionsOnNonCrash, TRUE);
     EXPECT_EQ(g_scm.privileges, (std::vector<std::wstring>{L"SeChangeNotifyPrivilege"}));
