@@ -68,6 +68,10 @@ inline constexpr TraceEventKind ClosedDriver{"Closed driver", kLevelVerbose, 0};
 inline constexpr TraceEventKind StoppingInstance{"Stopping instance", kLevelVerbose, 0};
 inline constexpr TraceEventKind StoppedInstance{"Stopped instance", kLevelVerbose, 0};
 inline constexpr TraceEventKind RegistryLost{"Registry lost", kLevelVerbose, 0};
+// The steps between the library process and the opening of the driver, each at its end.
+inline constexpr TraceEventKind WebServerStarted{"Web server started", kLevelVerbose, 0};
+inline constexpr TraceEventKind DeviceNamed{"Device named", kLevelVerbose, 0};
+inline constexpr TraceEventKind AccountSetUp{"Account set up", kLevelVerbose, 0};
 inline constexpr TraceEventKind GotRegistryChange{"Got registry change", kLevelVerbose, 0};
 inline constexpr TraceEventKind RegistryChangeWeb{"Registry change: Web change", kLevelVerbose, 0};
 inline constexpr TraceEventKind RegistryChangeName{"Registry change: Name change", kLevelVerbose, 0};

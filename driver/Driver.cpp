@@ -170,8 +170,8 @@ bool CDriver::Transfer(bool write, void* buffer, DWORD size)
         std::memcpy(block.data.data(), buffer, size);
     }
     block.overlapped = OVERLAPPED{};
+    // ReadFile and WriteFile reset the event themselves as the request starts.
     block.overlapped.hEvent = block.completion.Handle();
-    platform::Api().ResetEvent(block.overlapped.hEvent);
     const BOOL started =
         write ? platform::Api().WriteFile(handle, block.data.data(), size, nullptr, &block.overlapped)
               : platform::Api().ReadFile(handle, block.data.data(), size, nullptr, &block.overlapped);
@@ -190,7 +190,10 @@ bool CDriver::Transfer(bool write, void* buffer, DWORD size)
             platform::Api().CancelIoEx(handle, &block.overlapped);
         }
     }
-    if (platform::Api().WaitForSingleObject(block.overlapped.hEvent,
+    // A request that has completed already (at once, or by now) needs no wait: under Wine every wait is a
+    // round trip to the wineserver.
+    if (!HasOverlappedIoCompleted(&block.overlapped) &&
+        platform::Api().WaitForSingleObject(block.overlapped.hEvent,
                                             static_cast<DWORD>(kTransferLimit.count())) != WAIT_OBJECT_0)
     {
         // Held back: cancel this request, and give the cancel its own time to come back.

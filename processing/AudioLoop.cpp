@@ -164,9 +164,12 @@ bool CAudioLoop::RunPass(const TraceActivity& thread)
         input = library.GetBufferIn(processing->ProcessHandle());
         output = library.GetBufferOut(processing->ProcessHandle());
         StartWebServer(*processing, name, configuration.HttpPort(), configuration.HttpsPort());
+        TraceEvent(TraceEvents::WebServerStarted, name, &loop);
     }
     NameDevice(instance.m_interfacePath, *processing, name);
+    TraceEvent(TraceEvents::DeviceNamed, name, &loop);
     SendAccountSetup(*processing, configuration.GetAdminPassword(), !authPresent);
+    TraceEvent(TraceEvents::AccountSetUp, name, &loop);
 
     // B. Audio phases
     while (!instance.m_stop.load() && !instance.m_restart.load())

@@ -52,6 +52,7 @@ bool CControlChannel::Start()
     {
         return false;
     }
+    m_startedAt = Clock::now();
     m_thread = std::thread([this] { platform::CatchAtBoundary([this] { Run(); }); });
     return true;
 }
@@ -121,6 +122,7 @@ DeviceStatistics CControlChannel::Statistics() const
     figures.turnaroundP50Us = m_turnaround.Percentile(50);
     figures.turnaroundP99Us = m_turnaround.Percentile(99);
     figures.turnaroundMaxUs = m_turnaround.Max();
+    figures.firstCheckUs = m_firstCheckUs;
     return figures;
 }
 
@@ -239,7 +241,20 @@ void CControlChannel::Stream()
         const CAudioClock::Slot slot = m_clock.Next(arrived);
         {
             std::lock_guard lock(m_statsMutex);
+            if (renderBlocks == 0 && m_lastRenderAt)
+            {
+                // A new connection after an earlier one: the time in between had no host.
+                const uint64_t gap = Microseconds(arrived - *m_lastRenderAt - m_clock.Period());
+                m_stats.silenceUs =
+                    static_cast<uint32_t>(std::min<uint64_t>(m_stats.silenceUs + gap, UINT32_MAX));
+            }
+            m_lastRenderAt = arrived;
             m_checker.OnRender(m_render.data(), bytes);
+            if (m_firstCheckUs == 0 && m_checker.Checked() != 0)
+            {
+                m_firstCheckUs = static_cast<uint32_t>(
+                    std::clamp<uint64_t>(Microseconds(arrived - m_startedAt), 1, UINT32_MAX));
+            }
             ++m_stats.blocksRead;
             if (slot.late)
             {

@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -87,6 +88,9 @@ private:
     std::vector<int32_t> m_capture;
     // When each capture block of this connection was handed over, by block number.
     std::array<Clock::time_point, kSentTimes> m_sentAt{};
+    // When the channel started, and when the host's last block came (over all connections).
+    Clock::time_point m_startedAt{};
+    std::optional<Clock::time_point> m_lastRenderAt;
 
     // Requests from other threads, taken at the next block.
     std::mutex m_requestMutex;
@@ -100,6 +104,7 @@ private:
     CStreamChecker m_checker;
     CLatencyHistogram m_turnaround;
     DeviceStatistics m_stats;
+    uint32_t m_firstCheckUs = 0; // a property of the device's start: kept by ResetStatistics
 };
 
 } // namespace simulation

@@ -24,6 +24,8 @@ struct DeviceStatistics
     uint32_t turnaroundMaxUs = 0;
     uint32_t worldLateMaxUs = 0; // the world's own lateness: actual send time minus due time
     uint64_t glitchUs = 0;       // audio time skipped when the clock re-anchored after a late host
+    uint32_t silenceUs = 0;      // audio time without a host between connections (beyond one block)
+    uint32_t firstCheckUs = 0;   // the device's start until its first checked block, 0 none yet
     uint32_t stallsInjected = 0;
     // Counted where they happen (any process) and kept in the shared store.
     uint32_t failedTransfers = 0;    // host reads and writes that failed (not cancelled)

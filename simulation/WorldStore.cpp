@@ -502,6 +502,8 @@ constexpr StatField kPublished[] = {
     {L"Stats.TurnaroundMaxUs", &DeviceStatistics::turnaroundMaxUs},
     {L"Stats.WorldLateMaxUs", &DeviceStatistics::worldLateMaxUs},
     {L"Stats.StallsInjected", &DeviceStatistics::stallsInjected},
+    {L"Stats.SilenceUs", &DeviceStatistics::silenceUs},
+    {L"Stats.FirstCheckUs", &DeviceStatistics::firstCheckUs},
 };
 constexpr StatField kCounted[] = {
     {L"Count.FailedTransfers", &DeviceStatistics::failedTransfers},

@@ -250,7 +250,8 @@ int Stats(bool json)
                          L"\"blocksChecked\":%u,\"mismatches\":%u,\"firstMismatchBlock\":%d,"
                          L"\"firstMismatchFrame\":%d,\"lateBlocks\":%u,\"turnaroundP50Us\":%u,"
                          L"\"turnaroundP99Us\":%u,\"turnaroundMaxUs\":%u,\"worldLateMaxUs\":%u,"
-                         L"\"glitchUs\":%llu,\"failedTransfers\":%u,\"cancelledTransfers\":%u,"
+                         L"\"glitchUs\":%llu,\"silenceUs\":%u,\"firstCheckUs\":%u,\"failedTransfers\":%u,"
+                         L"\"cancelledTransfers\":%u,"
                          L"\"shortReadsInjected\":%u,\"failedReadsInjected\":%u,\"failedWritesInjected\":%u,"
                          L"\"stallsInjected\":%u,\"vetoesOpenHandle\":%u,\"vetoesWorld\":%u,"
                          L"\"vetoesCallback\":%u,\"lateRemovals\":%u,\"unregisterInCallback\":%u}\n",
@@ -259,25 +260,27 @@ int Stats(bool json)
                          figures.firstMismatchBlock, figures.firstMismatchFrame, figures.lateBlocks,
                          figures.turnaroundP50Us, figures.turnaroundP99Us, figures.turnaroundMaxUs,
                          figures.worldLateMaxUs, static_cast<unsigned long long>(figures.glitchUs),
-                         figures.failedTransfers, figures.cancelledTransfers, figures.shortReadsInjected,
-                         figures.failedReadsInjected, figures.failedWritesInjected, figures.stallsInjected,
-                         figures.vetoesOpenHandle, figures.vetoesWorld, figures.vetoesCallback,
-                         figures.lateRemovals, figures.unregisterInCallback);
+                         figures.silenceUs, figures.firstCheckUs, figures.failedTransfers,
+                         figures.cancelledTransfers, figures.shortReadsInjected, figures.failedReadsInjected,
+                         figures.failedWritesInjected, figures.stallsInjected, figures.vetoesOpenHandle,
+                         figures.vetoesWorld, figures.vetoesCallback, figures.lateRemovals,
+                         figures.unregisterInCallback);
             continue;
         }
         std::wprintf(
             L"%ls connections %u read %u written %u checked %u mismatches %u first-mismatch %d:%d "
-            L"late %u turnaround p50/p99/max %u/%u/%u us world-late-max %u us glitch %llu us "
+            L"late %u turnaround p50/p99/max %u/%u/%u us world-late-max %u us glitch %llu us silence %u us "
+            L"first-check %u us "
             L"failed %u cancelled %u injected short/read/write/stall %u/%u/%u/%u "
             L"vetoes open-handle/world/callback %u/%u/%u late-removals %u unregister-in-callback %u\n",
             device.instanceId.c_str(), figures.connections, figures.blocksRead, figures.blocksWritten,
             figures.blocksChecked, figures.mismatches, figures.firstMismatchBlock, figures.firstMismatchFrame,
             figures.lateBlocks, figures.turnaroundP50Us, figures.turnaroundP99Us, figures.turnaroundMaxUs,
-            figures.worldLateMaxUs, static_cast<unsigned long long>(figures.glitchUs),
-            figures.failedTransfers, figures.cancelledTransfers, figures.shortReadsInjected,
-            figures.failedReadsInjected, figures.failedWritesInjected, figures.stallsInjected,
-            figures.vetoesOpenHandle, figures.vetoesWorld, figures.vetoesCallback, figures.lateRemovals,
-            figures.unregisterInCallback);
+            figures.worldLateMaxUs, static_cast<unsigned long long>(figures.glitchUs), figures.silenceUs,
+            figures.firstCheckUs, figures.failedTransfers, figures.cancelledTransfers,
+            figures.shortReadsInjected, figures.failedReadsInjected, figures.failedWritesInjected,
+            figures.stallsInjected, figures.vetoesOpenHandle, figures.vetoesWorld, figures.vetoesCallback,
+            figures.lateRemovals, figures.unregisterInCallback);
     }
     return 0;
 }

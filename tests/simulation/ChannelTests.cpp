@@ -177,6 +177,36 @@ TEST_F(ChannelTest, OneHolderAtATimeAndTheChannelReopensAfterClose)
     EXPECT_TRUE(WaitUntil([&] { return world->Statistics(id)->connections == 2; }));
 }
 
+// The time between two connections is silence; the first checked block is timed from the device's start
+// once, and a reset of the figures keeps that time.
+TEST_F(ChannelTest, TheGapBetweenConnectionsIsSilenceAndTheFirstCheckIsTimedOnce)
+{
+    std::vector<int32_t> out(kFrames, 0);
+    std::vector<int32_t> in(kFrames);
+    {
+        CHostChannel first(OpenChannel(id));
+        ASSERT_TRUE(first.IsOpen());
+        for (int k = 0; k < 3; ++k)
+        {
+            ASSERT_TRUE(first.Cycle(out, in));
+            out = in;
+        }
+        ASSERT_TRUE(WaitUntil([&] { return world->Statistics(id)->blocksChecked == 2; }));
+    }
+    const DeviceStatistics streamed = *world->Statistics(id);
+    EXPECT_GT(streamed.firstCheckUs, 0u);
+    EXPECT_EQ(streamed.silenceUs, 0u);
+    world->ResetStatistics();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    CHostChannel again(OpenChannel(id));
+    ASSERT_TRUE(again.IsOpen());
+    ASSERT_TRUE(again.Cycle(out, in));
+    ASSERT_TRUE(WaitUntil([&] { return world->Statistics(id)->blocksRead == 1; }));
+    const DeviceStatistics s = *world->Statistics(id);
+    EXPECT_GE(s.silenceUs, 150'000u); // at least the 200 ms without a host, less one block
+    EXPECT_EQ(s.firstCheckUs, streamed.firstCheckUs);
+}
+
 TEST_F(ChannelTest, AbsentOrUnservedDevicesFailLikeTheSystemAndOtherPathsPassThrough)
 {
     EXPECT_EQ(OpenChannel(L"ROOT\\MEDIA\\0099"), INVALID_HANDLE_VALUE);
