@@ -66,7 +66,7 @@ HRESULT STDMETHODCALLTYPE CAudioDriver_Watcher::OnDeviceAdded(LPCWSTR deviceId)
 
 void CAudioDriver_Watcher::Queue(LPCWSTR endpointId)
 {
-    CatchAtBoundary(
+    platform::CatchAtBoundary(
         [&]
         {
             if (endpointId == nullptr)
@@ -87,7 +87,7 @@ void CAudioDriver_Watcher::Queue(LPCWSTR endpointId)
 
 void CAudioDriver_Watcher::WorkerThread()
 {
-    CatchAtBoundary(
+    platform::CatchAtBoundary(
         [&]
         {
             const platform::UniqueComApartment apartment = platform::EnterComApartment(COINIT_MULTITHREADED);
@@ -102,7 +102,7 @@ void CAudioDriver_Watcher::WorkerThread()
                 const std::wstring endpointId = std::move(m_queue.front());
                 m_queue.pop_front();
                 lock.unlock();
-                CatchAtBoundary(
+                platform::CatchAtBoundary(
                     [&]
                     {
                         // The enumerator lives until the worker has been stopped.

@@ -54,6 +54,7 @@ public:
     // own copy through PublishedName()).
     std::wstring ActiveName() const;
     const CPublishedName& PublishedName() const noexcept { return m_publishedName; }
+    const std::wstring& InterfacePath() const noexcept { return m_interfacePath; }
     // The boundary of the instance's threads: logs what ended the thread (" - stopping this instance",
     // FATAL) and stops the instance. thread names it in the log ("Instance thread").
     void StopAfterFailure(const wchar_t* thread, const std::exception* error) noexcept;

@@ -407,7 +407,7 @@ public:
             AddRef();
             DWORD ignored = INFINITE;
             m_delivered = EndpointStates(ignored);
-            m_delivery = std::thread([this] { CatchAtBoundary([this] { DeliveryLoop(); }); });
+            m_delivery = std::thread([this] { platform::CatchAtBoundary([this] { DeliveryLoop(); }); });
         }
         return S_OK;
     }
