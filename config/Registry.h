@@ -25,7 +25,7 @@ public:
 
     CRegistry() noexcept = default;
     explicit CRegistry(HKEY key) noexcept : m_key(key) {}
-    ~CRegistry() = default;
+    virtual ~CRegistry() = default;
     CRegistry(CRegistry&& other) noexcept = default;
     CRegistry& operator=(CRegistry&& other) noexcept = default;
     CRegistry(const CRegistry&) = delete;

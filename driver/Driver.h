@@ -62,7 +62,7 @@ public:
 
     CDriver() = default;
     // Closes the channel, then drops the removal notification.
-    ~CDriver();
+    virtual ~CDriver();
     CDriver(const CDriver&) = delete;
     CDriver& operator=(const CDriver&) = delete;
 

@@ -34,7 +34,7 @@ class CDynLoader
 {
 public:
     CDynLoader() noexcept = default;
-    ~CDynLoader();
+    virtual ~CDynLoader();
 
     CDynLoader(const CDynLoader&) = delete;
     CDynLoader& operator=(const CDynLoader&) = delete;

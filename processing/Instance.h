@@ -30,7 +30,7 @@ public:
     CInstance(velmar::helper::CDynLoader* loader, std::wstring interfacePath,
               std::shared_ptr<CConfigInstance> configuration);
     // Stops the instance and joins its thread (std::system_error when called on that thread).
-    ~CInstance();
+    virtual ~CInstance();
     CInstance(const CInstance&) = delete;
     CInstance& operator=(const CInstance&) = delete;
 
